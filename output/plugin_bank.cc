@@ -1,0 +1,99 @@
+// Writing the plug-in bank file.
+#include "output/plugin_bank.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint32_t fourcc(const char (&tag)[5]) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(tag[0])) << 24 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(tag[1])) << 16 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(tag[2])) << 8 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(tag[3]));
+}
+
+constexpr std::uint32_t kFormatVersion = 1;
+constexpr std::uint32_t kPluginVersion = 1;
+constexpr std::uint8_t kChunkMarker = 0xFF;
+constexpr std::size_t kChunkMarkerOffset = 10;
+
+void put_be32(std::FILE* out, std::uint32_t value) {
+  const unsigned char bytes[4] = {
+      static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
+      static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
+  std::fwrite(bytes, 1, sizeof bytes, out);
+}
+
+void put_header(std::FILE* out) {
+  static const unsigned char reserved[kReservedSize] = {};
+  put_be32(out, fourcc("CcnK"));
+  put_be32(out, 0);
+  put_be32(out, fourcc("FBCh"));
+  put_be32(out, kFormatVersion);
+  put_be32(out, fourcc("ZELK"));
+  put_be32(out, kPluginVersion);
+  put_be32(out, kVoiceCount);
+  std::fwrite(reserved, 1, sizeof reserved, out);
+  put_be32(out, kBankChunkSize);
+}
+
+}  // namespace
+
+OutputName make_output_name(const char* argument) {
+  OutputName name{};
+  std::size_t length = 0;
+  while (length < kOutputStemMax && argument[length] != '\0' && argument[length] != '.') {
+    name.text[length] = argument[length];
+    ++length;
+  }
+  std::memcpy(name.text + length, ".fxb", sizeof ".fxb");
+  return name;
+}
+
+VoiceChunk make_voice_chunk(const Voice& voice) {
+  VoiceChunk chunk{};
+  chunk.bytes[0] = voice.alg;
+  chunk.bytes[1] = voice.fb;
+  chunk.bytes[2] = voice.ams;
+  chunk.bytes[3] = voice.pms;
+  chunk.bytes[kChunkMarkerOffset] = kChunkMarker;
+  std::uint8_t* block = chunk.bytes + kChunkOperatorsOffset;
+  for (const Operator& op : voice.op) {
+    const std::uint8_t values[kOperatorBlockSize] = {op.tl, op.ar, op.dr, op.sl, op.sr, op.rr,
+                                                     op.ks, op.ml, op.dt, 0,     op.ams};
+    std::memcpy(block, values, sizeof values);
+    block += kOperatorBlockSize;
+  }
+  std::memcpy(chunk.bytes + kChunkNameOffset, voice.name, kNameSize);
+  return chunk;
+}
+
+bool put_plugin_bank(std::FILE* out, const Voice (&voices)[kVoiceCount]) {
+  put_header(out);
+  for (const Voice& voice : voices) {
+    const VoiceChunk chunk = make_voice_chunk(voice);
+    std::fwrite(chunk.bytes, 1, sizeof chunk.bytes, out);
+  }
+  // The stream remembers a failed write; the flush reports the last buffered ones.
+  return std::fflush(out) == 0 && !std::ferror(out);
+}
+
+int write_plugin_bank(const char* argument, const Voice (&voices)[kVoiceCount], BankError& error) {
+  error.name = make_output_name(argument);
+  error.is_source = same_file(argument, error.name.text);
+  if (error.is_source) return -1;
+
+  PendingFile file;
+  if (!begin_replace(error.name.text, file, error.reason)) return -1;
+  // One buffer for the whole file: a single write, and no buffer for the library to allocate.
+  char buffer[kBankFileSize];
+  std::setvbuf(file.stream, buffer, _IOFBF, sizeof buffer);
+  errno = 0;
+  if (!put_plugin_bank(file.stream, voices)) {
+    set_errno_reason(error.reason, errno != 0 ? errno : EIO);
+    abandon_replace(file);
+    return -1;
+  }
+  return finish_replace(file, error.reason) ? 0 : -1;
+}

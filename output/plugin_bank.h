@@ -1,0 +1,77 @@
+// The plug-in bank file (".fxb"): an opaque-chunk bank of the 128 voices.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "bank/source_bank.h"
+#include "output/file_replace.h"
+
+// All numbers are 32-bit big-endian. The file is always 9248 bytes:
+//
+//   offset  size  header
+//        0     4  "CcnK"
+//        4     4  byte size, written as 0
+//        8     4  "FBCh"   bank of one opaque chunk
+//       12     4  1        format version
+//       16     4  "ZELK"   plug-in identifier
+//       20     4  1        plug-in version
+//       24     4  128      programs
+//       28   128  reserved, zero
+//      156     4  9088     chunk size
+//      160  9088  128 voice chunks of 71 bytes, voice 0 first
+//
+//   offset  size  voice chunk
+//        0     4  alg, fb, ams, pms
+//        4     6  zero
+//       10     1  0xFF
+//       11    44  operators 1 to 4, 11 bytes each:
+//                 tl, ar, dr, sl, sr, rr, ks, ml, dt, 0, ams
+//       55     8  name, unchanged
+//       63     8  zero
+//
+// pan has no place in the chunk.
+constexpr std::size_t kReservedSize = 128;
+constexpr std::size_t kBankHeaderSize = 7 * 4 + kReservedSize + 4;
+constexpr std::size_t kOperatorBlockSize = 11;
+constexpr std::size_t kChunkOperatorsOffset = 11;
+constexpr std::size_t kChunkNameOffset =
+    kChunkOperatorsOffset + kOperatorCount * kOperatorBlockSize;
+constexpr std::size_t kChunkSize = kChunkNameOffset + kNameSize + 8;
+constexpr std::size_t kBankChunkSize = kVoiceCount * kChunkSize;
+constexpr std::size_t kBankFileSize = kBankHeaderSize + kBankChunkSize;
+static_assert(kBankHeaderSize == 160, "the bank header is 160 bytes");
+static_assert(kChunkSize == 4 + 6 + 1 + 44 + 8 + 8 && kChunkSize == 71,
+              "a voice chunk is 71 bytes");
+static_assert(kBankChunkSize == 9088 && kBankFileSize == 9248, "a bank is 9248 bytes");
+
+struct VoiceChunk {
+  std::uint8_t bytes[kChunkSize];
+};
+
+// At most 8 bytes of stem, then ".fxb".
+constexpr std::size_t kOutputStemMax = 8;
+
+struct OutputName {
+  char text[kOutputStemMax + sizeof ".fxb"];
+};
+
+struct BankError {
+  OutputName name;
+  bool is_source;       // the output name is the source file itself
+  SystemReason reason;  // otherwise, why the bank could not be written
+};
+
+// The argument's bytes before its first ".", at most 8 of them, then ".fxb". The limit
+// counts bytes, so a multi-byte character may be cut; "./bank.fmb" gives ".fxb".
+OutputName make_output_name(const char* argument);
+
+VoiceChunk make_voice_chunk(const Voice& voice);
+
+// Writes the whole bank to `out` and flushes it; false when any byte was not written.
+bool put_plugin_bank(std::FILE* out, const Voice (&voices)[kVoiceCount]);
+
+// Writes the bank for the source `argument` under its output name, replacing an earlier
+// file only once the new one is complete. Returns 0, or -1 with `error` filled in.
+int write_plugin_bank(const char* argument, const Voice (&voices)[kVoiceCount], BankError& error);

@@ -1,0 +1,255 @@
+// Runs of the built program in a temporary folder.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+namespace {
+
+using namespace std::string_literals;
+using Names = std::vector<std::string>;
+
+// Voice 3's record, written out by hand, and the 71-byte chunk it must become.
+const unsigned char kRecord[48] = {
+    'S',  'Y',  'N',  ' ',  'L',  'E',  'A',  'D',  0x12, 0x34, 0x56, 0x78,  // dt|ml of operators
+                                                                             // 1, 3, 2, 4
+    10,   30,   20,   40,                                                    // tl
+    0xDF, 0x41, 0x82, 0x23,  // ks|-|ar, bit 5 set in operators 1 and 4
+    0xFF, 0x05, 0x80, 0x7F,  // ams|dr
+    0xFF, 1,    2,    3,     // sr
+    0xF0, 0x1E, 0x2D, 0x3C,  // sl|rr
+    0xFD,                    // -|fb|alg: fb 15, alg 5
+    0x9A,                    // pan|ams|-|pms: pan 2, ams 1, pms 2
+    0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+
+const std::string kChunk = "\x05\x0F\x01\x02"s + std::string(6, '\0') + "\xFF"s +
+                           // tl, ar, dr, sl, sr, rr, ks, ml, dt, 0, ams
+                           "\x0A\x1F\x7F\x0F\xFF\x00\x03\x02\x01\x00\x01"s +  // operator 1
+                           "\x14\x02\x00\x02\x02\x0D\x02\x06\x05\x00\x01"s +  // operator 2
+                           "\x1E\x01\x05\x01\x01\x0E\x01\x04\x03\x00\x00"s +  // operator 3
+                           "\x28\x03\x7F\x03\x03\x0C\x00\x08\x07\x00\x00"s +  // operator 4
+                           "SYN LEAD" + std::string(8, '\0');
+
+std::string sample_bank() {
+  return bank_bytes([](unsigned char* record, int voice) {
+    if (voice == 3) std::memcpy(record, kRecord, sizeof kRecord);
+  });
+}
+
+// The bank the sample must give: header, 127 zero voices and voice 3.
+std::string expected_plugin_bank() {
+  std::string bank = "CcnK\0\0\0\0FBCh\0\0\0\x01ZELK\0\0\0\x01\0\0\0\x80"s +
+                     std::string(128, '\0') + "\0\0\x23\x80"s;
+  std::string zero_chunk(71, '\0');
+  zero_chunk[10] = '\xFF';
+  for (int k = 0; k < 128; ++k) bank += k == 3 ? kChunk : zero_chunk;
+  return bank;
+}
+
+const std::string kRefusal = "error: This is .fxb file. Set .fmb file.\n";
+
+std::string reason(int error) {
+  return std::strerror(error);
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override { write_file(dir / "bank.fmb", sample_bank()); }
+  Result run(const std::vector<std::string>& args, const RunOptions& options = {}) {
+    return run_program(dir.path(), args, options);
+  }
+  // The listing the sample bank prints, taken from a clean run.
+  std::string listing() {
+    TempDir other;
+    write_file(other / "bank.fmb", sample_bank());
+    return run_program(other.path(), {"bank.fmb"}).out;
+  }
+  TempDir dir;
+};
+
+TEST_F(EndToEnd, UsageWithoutArgument) {
+  const Result r = run({});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, as_stdout_text("usage:" + program_path() + " filename\n"));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(dir.entries(), Names{"bank.fmb"});
+}
+
+TEST_F(EndToEnd, UsageWithoutEvenArgumentZero) {
+  RunOptions options;
+  options.omit_argv0 = true;
+  const Result r = run({}, options);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, as_stdout_text("usage: filename\n"));
+}
+
+TEST_F(EndToEnd, ConvertsListingAndBank) {
+  const Result r = run({"bank.fmb", "ignored.fmb"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1025);
+  EXPECT_NE(r.out.find(as_stdout_text("},{\t\"SYN LEAD\",\n//\talg   fb  pms  ams  pan\n"
+                                      "\t  5,  15,   2,   1,   2\n")),
+            std::string::npos);
+  EXPECT_EQ(read_file(dir / "bank.fxb"), expected_plugin_bank());
+  EXPECT_EQ(dir.entries(), (Names{"bank.fmb", "bank.fxb"}));
+}
+
+TEST_F(EndToEnd, ReplacesALongerEarlierBank) {
+  write_file(dir / "bank.fxb", std::string(20000, 'x'));
+  EXPECT_EQ(run({"bank.fmb"}).status, 0);
+  EXPECT_EQ(read_file(dir / "bank.fxb"), expected_plugin_bank());
+  EXPECT_EQ(dir.entries(), (Names{"bank.fmb", "bank.fxb"}));
+}
+
+TEST_F(EndToEnd, ShortAndLongSourcesUseTheFirst6152Bytes) {
+  write_file(dir / "short.fmb", sample_bank().substr(0, 8 + 4 * 48));
+  write_file(dir / "long.fmb", sample_bank() + std::string(5000, '\xFF'));
+  const Result exact = run({"bank.fmb"});
+  const Result shorter = run({"short.fmb"});
+  const Result longer = run({"long.fmb"});
+  EXPECT_EQ(shorter.status, 0);
+  EXPECT_EQ(longer.status, 0);
+  EXPECT_EQ(shorter.out, exact.out);
+  EXPECT_EQ(longer.out, exact.out);
+  EXPECT_EQ(read_file(dir / "short.fxb"), expected_plugin_bank());
+  EXPECT_EQ(read_file(dir / "long.fxb"), expected_plugin_bank());
+}
+
+TEST_F(EndToEnd, RefusesFxbArgumentsAfterTheListing) {
+  const std::string earlier = sample_bank();
+  fs::create_directory(dir / "dir.fxbank");
+  write_file(dir / "dir.fxbank" / "voices.fmb", earlier);
+  write_file(dir / "x.fxb", earlier);
+  for (const char* argument : {"x.fxb", "dir.fxbank/voices.fmb"}) {
+    SCOPED_TRACE(argument);
+    const Result r = run({argument});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, listing() + as_stdout_text(kRefusal));
+  }
+  EXPECT_EQ(read_file(dir / "x.fxb"), earlier);
+  EXPECT_EQ(dir.entries(), (Names{"bank.fmb", "dir.fxbank", "x.fxb"}));
+}
+
+TEST_F(EndToEnd, UnreadableSourcesStopBeforeTheListing) {
+  fs::create_directory(dir / "folder.fmb");
+  struct Case {
+    const char* argument;
+    std::string expected;  // the start of the one line
+  };
+  const Case cases[] = {
+      {"missing.fmb", "error: cannot read missing.fmb: " + reason(ENOENT) + "\n"},
+      // The read fails before the ".fxb" test is reached.
+      {"missing.fxb", "error: cannot read missing.fxb: " + reason(ENOENT) + "\n"},
+      {"", "error: cannot read : " + reason(ENOENT) + "\n"},
+      {"folder.fmb", "error: cannot read folder.fmb: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.argument);
+    const Result r = run({c.argument});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind(as_stdout_text(c.expected), 0), 0u) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_EQ(dir.entries(), (Names{"bank.fmb", "folder.fmb"}));
+}
+
+TEST_F(EndToEnd, ADirectoryAtTheOutputName) {
+  fs::create_directory(dir / "bank.fxb");
+  const Result r = run({"bank.fmb"});
+  EXPECT_EQ(r.status, 255);
+  const std::string line = "error: cannot write bank.fxb: ";
+  ASSERT_GT(r.out.size(), listing().size());
+  EXPECT_EQ(r.out.substr(0, listing().size()), listing());
+  EXPECT_EQ(r.out.substr(listing().size(), line.size()), line);
+  EXPECT_TRUE(fs::is_directory(dir / "bank.fxb"));
+  EXPECT_EQ(dir.entries(), (Names{"bank.fmb", "bank.fxb"}));
+}
+
+TEST_F(EndToEnd, AHardLinkToTheSourceIsNotOverwritten) {
+  fs::create_hard_link(dir / "bank.fmb", dir / "bank.fxb");
+  const Result r = run({"bank.fmb"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out, listing() + as_stdout_text(
+                                   "error: bank.fxb is the source file; it is not overwritten\n"));
+  EXPECT_EQ(read_file(dir / "bank.fmb"), sample_bank());
+}
+
+// On a file system that ignores letter case "VOICES.fxb" is the source itself.
+TEST_F(EndToEnd, UpperCaseFxbIsConvertedUnlessItIsTheSource) {
+  write_file(dir / "VOICES.FXB", sample_bank());
+  const bool ignores_case = fs::exists(dir / "voices.fxb");
+  const Result r = run({"VOICES.FXB"});
+  EXPECT_EQ(read_file(dir / "VOICES.FXB"), sample_bank());
+  if (ignores_case) {
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out,
+              listing() +
+                  as_stdout_text("error: VOICES.fxb is the source file; it is not overwritten\n"));
+  } else {
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, listing());
+    EXPECT_EQ(read_file(dir / "VOICES.fxb"), expected_plugin_bank());
+  }
+}
+
+TEST_F(EndToEnd, AClosedOrFailingStdoutStillGivesTheBank) {
+  for (Stdout mode : {Stdout::kReaderGone, Stdout::kFull}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    fs::remove(dir / "bank.fxb");
+    RunOptions options;
+    options.stdout_mode = mode;
+    EXPECT_EQ(run({"bank.fmb"}, options).status, 0);
+    EXPECT_EQ(read_file(dir / "bank.fxb"), expected_plugin_bank());
+  }
+}
+
+#ifndef _WIN32
+TEST_F(EndToEnd, AFailedWriteKeepsTheEarlierBank) {
+  write_file(dir / "bank.fxb", "earlier bank");
+  RunOptions options;
+  options.file_size_limit = 4096;
+  const Result r = run({"bank.fmb"}, options);
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out, listing() + "error: cannot write bank.fxb: " + reason(EFBIG) + "\n");
+  EXPECT_EQ(read_file(dir / "bank.fxb"), "earlier bank");
+  EXPECT_EQ(dir.entries(), (Names{"bank.fmb", "bank.fxb"}));
+}
+
+TEST_F(EndToEnd, ASymbolicLinkToTheSourceIsNotOverwritten) {
+  fs::create_symlink("bank.fmb", dir / "bank.fxb");
+  const Result r = run({"bank.fmb"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out, listing() + "error: bank.fxb is the source file; it is not overwritten\n");
+  EXPECT_EQ(read_file(dir / "bank.fmb"), sample_bank());
+  EXPECT_TRUE(fs::is_symlink(dir / "bank.fxb"));
+}
+
+TEST_F(EndToEnd, AnOutputLinkIsWrittenThrough) {
+  fs::create_directory(dir / "store");
+  write_file(dir / "store" / "real.fxb", "earlier bank");
+  fs::create_symlink("store/real.fxb", dir / "bank.fxb");
+  fs::create_symlink("gone/real.fxb", dir / "dangling.fxb");
+  write_file(dir / "dangling.fmb", sample_bank());
+
+  EXPECT_EQ(run({"bank.fmb"}).status, 0);
+  EXPECT_TRUE(fs::is_symlink(dir / "bank.fxb"));
+  EXPECT_EQ(read_file(dir / "store" / "real.fxb"), expected_plugin_bank());
+  EXPECT_EQ(dir.entries(),
+            (Names{"bank.fmb", "bank.fxb", "dangling.fmb", "dangling.fxb", "store"}));
+
+  // A link into a folder that does not exist cannot be written through.
+  const Result r = run({"dangling.fmb"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out.substr(listing().size()),
+            "error: cannot write dangling.fxb: " + reason(ENOENT) + "\n");
+}
+#endif
+
+}  // namespace

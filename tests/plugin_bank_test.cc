@@ -1,0 +1,83 @@
+// Output names and the plug-in bank's bytes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "output/plugin_bank.h"
+#include "tests/test_support.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+struct NameCase {
+  const char* argument;
+  const char* expected;
+};
+
+const NameCase kNameCases[] = {
+    {"bank01.fmb", "bank01.fxb"},
+    {"bank.fmb", "bank.fxb"},
+    {"longbankname.fmb", "longbank.fxb"},
+    {"abcdefgh.fmb", "abcdefgh.fxb"},  // exactly eight bytes kept
+    {"voices", "voices.fxb"},          // no dot at all
+    {"voicebank1", "voiceban.fxb"},
+    {"VOICES.FXB", "VOICES.fxb"},
+    {"bank.fxbak.fmb", "bank.fxb"},
+    {"./bank.fmb", ".fxb"},  // the first dot ends the stem, even here
+    {"..\\bank.fmb", ".fxb"},
+    {"", ".fxb"},
+    {"sub/a.fmb", "sub/a.fxb"},  // a folder part is kept within the eight bytes
+    {"banks/voice01.fmb", "banks/vo.fxb"},
+    {"C:\\banks\\x.fmb", "C:\\banks.fxb"},
+    {"abcdefg\xC3\xA9.fmb", "abcdefg\xC3.fxb"},  // bytes, not characters: the e-acute is cut
+};
+
+TEST(MakeOutputName, KeepsAtMostEightBytesBeforeTheFirstDot) {
+  for (const NameCase& c : kNameCases) {
+    EXPECT_STREQ(make_output_name(c.argument).text, c.expected) << "argument " << c.argument;
+  }
+}
+
+// The header as it stands in the format: tags, versions, 128 programs, zero reserve, size.
+const std::string kHeader = "CcnK\0\0\0\0FBCh\0\0\0\x01ZELK\0\0\0\x01\0\0\0\x80"s +
+                            std::string(128, '\0') + "\0\0\x23\x80"s;
+
+TEST(PutPluginBank, HeaderThenOneChunkPerVoice) {
+  Voice voices[kVoiceCount] = {};
+  const std::string bank =
+      capture([&](std::FILE* out) { EXPECT_TRUE(put_plugin_bank(out, voices)); });
+  ASSERT_EQ(bank.size(), 9248u);
+  EXPECT_EQ(kHeader.size(), 160u);
+  EXPECT_EQ(bank.substr(0, 160), kHeader);
+  // An all-zero voice leaves only the 0xFF marker at byte 10 of its chunk.
+  std::string zero_chunk(71, '\0');
+  zero_chunk[10] = '\xFF';
+  for (std::size_t k = 0; k < kVoiceCount; ++k) {
+    EXPECT_EQ(bank.substr(160 + 71 * k, 71), zero_chunk) << "voice " << k;
+  }
+}
+
+TEST(MakeVoiceChunk, FieldsInChunkOrderPanNowhere) {
+  Voice v{};
+  std::memcpy(v.name, "N\0me \"\n\xFF", 8);
+  v.alg = 1, v.fb = 2, v.pms = 3, v.ams = 4, v.pan = 3;
+  // ar, dr, sr, rr, sl, tl, ks, ml, dt, ams
+  v.op[0] = Operator{10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
+  v.op[1] = Operator{20, 21, 22, 23, 24, 25, 26, 27, 28, 29};
+  v.op[2] = Operator{30, 31, 32, 33, 34, 35, 36, 37, 38, 39};
+  v.op[3] = Operator{40, 41, 42, 43, 44, 45, 46, 47, 48, 49};
+  const std::string expected = "\x01\x02\x04\x03"s + std::string(6, '\0') + "\xFF"s +
+                               // tl, ar, dr, sl, sr, rr, ks, ml, dt, 0, ams
+                               "\x0F\x0A\x0B\x0E\x0C\x0D\x10\x11\x12\x00\x13"s +
+                               "\x19\x14\x15\x18\x16\x17\x1A\x1B\x1C\x00\x1D"s +
+                               "\x23\x1E\x1F\x22\x20\x21\x24\x25\x26\x00\x27"s +
+                               "\x2D\x28\x29\x2C\x2A\x2B\x2E\x2F\x30\x00\x31"s + "N\0me \"\n\xFF"s +
+                               std::string(8, '\0');
+  ASSERT_EQ(expected.size(), 71u);
+  const VoiceChunk chunk = make_voice_chunk(v);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(chunk.bytes), 71), expected);
+}
+
+}  // namespace

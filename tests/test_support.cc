@@ -1,0 +1,171 @@
+#include "tests/test_support.h"
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <csignal>
+#endif
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string capture(const std::function<void(std::FILE*)>& write) {
+  TempDir dir;
+  const fs::path path = dir / "captured";
+  std::FILE* out = std::fopen(path.string().c_str(), "wb");
+  if (out == nullptr) throw std::runtime_error("cannot create " + path.string());
+  write(out);
+  std::fclose(out);
+  return read_file(path);
+}
+
+TempDir::TempDir() {
+  static std::atomic<unsigned> counter{0};
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    path_ = fs::temp_directory_path() /
+            ("fmb2fxb-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
+    if (fs::create_directory(path_)) return;
+  }
+  throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+std::vector<std::string> TempDir::entries() const {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(path_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string program_path() {
+  return FMB2FXB_PROGRAM;
+}
+
+std::string bank_bytes(const std::function<void(unsigned char* record, int voice)>& fill) {
+  std::string bytes(kBankImageSize, '\0');
+  for (int voice = 0; voice < static_cast<int>(kVoiceCount); ++voice) {
+    fill(reinterpret_cast<unsigned char*>(&bytes[kFileHeaderSize + voice * kRecordSize]), voice);
+  }
+  return bytes;
+}
+
+#ifdef _WIN32
+std::string as_stdout_text(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+#else
+std::string as_stdout_text(const std::string& text) {
+  return text;
+}
+
+namespace {
+
+std::string drain(int fd) {
+  std::string bytes;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  return bytes;
+}
+
+}  // namespace
+
+Result run_program(const fs::path& folder, const std::vector<std::string>& args,
+                   const RunOptions& options) {
+  const std::string program = program_path();
+  std::vector<std::string> words;
+  if (!options.omit_argv0) words.push_back(program);
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(&word[0]);
+  argv.push_back(nullptr);
+
+  int out[2];
+  int err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
+  if (options.stdout_mode == Stdout::kReaderGone) close(out[0]);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(folder.c_str()) != 0) _exit(127);
+    int target = out[1];
+    if (options.stdout_mode == Stdout::kFull) target = open("/dev/full", O_WRONLY);
+    dup2(target, STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    if (options.stdout_mode != Stdout::kReaderGone) close(out[0]);
+    close(err[0]);
+    if (options.file_size_limit >= 0) {
+      // Writes past the limit then fail with EFBIG instead of killing the process.
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit = {static_cast<rlim_t>(options.file_size_limit),
+                            static_cast<rlim_t>(options.file_size_limit)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  Result result;
+  if (options.stdout_mode != Stdout::kReaderGone) result.out = drain(out[0]);
+  result.err = drain(err[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+#endif
+
+bool operator==(const Operator& a, const Operator& b) {
+  return a.ar == b.ar && a.dr == b.dr && a.sr == b.sr && a.rr == b.rr && a.sl == b.sl &&
+         a.tl == b.tl && a.ks == b.ks && a.ml == b.ml && a.dt == b.dt && a.ams == b.ams;
+}
+
+bool operator==(const Voice& a, const Voice& b) {
+  return std::memcmp(a.name, b.name, kNameSize) == 0 && a.alg == b.alg && a.fb == b.fb &&
+         a.pms == b.pms && a.ams == b.ams && a.pan == b.pan && a.op[0] == b.op[0] &&
+         a.op[1] == b.op[1] && a.op[2] == b.op[2] && a.op[3] == b.op[3];
+}
+
+void PrintTo(const Voice& v, std::ostream* os) {
+  *os << "{alg " << +v.alg << " fb " << +v.fb << " pms " << +v.pms << " ams " << +v.ams << " pan "
+      << +v.pan;
+  for (const Operator& op : v.op) {
+    *os << " | ar " << +op.ar << " dr " << +op.dr << " sr " << +op.sr << " rr " << +op.rr << " sl "
+        << +op.sl << " tl " << +op.tl << " ks " << +op.ks << " ml " << +op.ml << " dt " << +op.dt
+        << " ams " << +op.ams;
+  }
+  *os << "}";
+}
