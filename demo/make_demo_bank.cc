@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   static unsigned char image[kHeaderSize + kVoiceCount * kRecordSize];
-  const DemoVoice sine = {"", 7, 0, 0, 0, 3, {0, 127, 127, 127}, 31, 0, 0, 7, 0, 0, 1, 0};
+  const DemoVoice sine = {"SINE    ", 7, 0, 0, 0, 3, {0, 127, 127, 127}, 31, 0, 0, 7, 0, 0, 1, 0};
   for (int i = 0; i < kVoiceCount; ++i) {
     unsigned char* record = image + kHeaderSize + i * kRecordSize;
     if (i < 8) {

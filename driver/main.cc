@@ -8,6 +8,13 @@
 #include "output/listing.h"
 #include "output/plugin_bank.h"
 
+#ifdef __MINGW32__
+// The argument is a literal path: the C runtime must not expand wildcards in it.
+extern "C" {
+int _dowildcard = 0;
+}
+#endif
+
 namespace {
 
 constexpr int kUsageStatus = 1;

@@ -1,5 +1,6 @@
 #include "tests/test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <fstream>
@@ -7,7 +8,9 @@
 #include <random>
 #include <stdexcept>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -81,6 +84,88 @@ std::string as_stdout_text(const std::string& text) {
     out += c;
   }
   return out;
+}
+
+namespace {
+
+// One argument as the C runtime will split it back out of the command line.
+std::string quote(const std::string& argument) {
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, '\\');
+  return quoted + "\"";
+}
+
+HANDLE open_inheritable(const fs::path& path, DWORD access, DWORD creation) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE handle = CreateFileA(path.string().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              &inherit, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + path.string());
+  return handle;
+}
+
+}  // namespace
+
+Result run_program(const fs::path& folder, const std::vector<std::string>& args,
+                   const RunOptions& options) {
+  const std::string program = program_path();
+  std::string command_line = options.omit_argv0 ? "" : quote(program);
+  for (const std::string& arg : args) command_line += " " + quote(arg);
+
+  TempDir streams;
+  HANDLE input = open_inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
+  HANDLE err = open_inheritable(streams / "err", GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE out = INVALID_HANDLE_VALUE;
+  switch (options.stdout_mode) {
+    case Stdout::kCaptured:
+      out = open_inheritable(streams / "out", GENERIC_WRITE, CREATE_ALWAYS);
+      break;
+    case Stdout::kReaderGone: {
+      SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+      HANDLE reader = INVALID_HANDLE_VALUE;
+      if (!CreatePipe(&reader, &out, &inherit, 0)) throw std::runtime_error("CreatePipe");
+      CloseHandle(reader);
+      break;
+    }
+    case Stdout::kFull:
+      // A handle opened for reading only: every write to it fails.
+      out = open_inheritable(streams / "out", GENERIC_READ, CREATE_ALWAYS);
+      break;
+  }
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process = {};
+  const std::string directory = folder.string();
+  if (!CreateProcessA(program.c_str(), &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                      directory.c_str(), &startup, &process)) {
+    throw std::runtime_error("cannot start " + program);
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  CloseHandle(input);
+  CloseHandle(out);
+  CloseHandle(err);
+  Result result;
+  result.status = static_cast<int>(code);
+  if (options.stdout_mode == Stdout::kCaptured) result.out = read_file(streams / "out");
+  result.err = read_file(streams / "err");
+  return result;
 }
 #else
 std::string as_stdout_text(const std::string& text) {
