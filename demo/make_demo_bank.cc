@@ -1,6 +1,7 @@
 // Writes the demo source bank: eight named voices with easy-to-read values, then 120
 // numbered copies of a plain sine voice. Encodes the record layout on its own, so the
 // converter's decoder is not used to make its own test input.
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -24,9 +25,9 @@ const DemoVoice kVoices[] = {
     {"SYN LEAD", 2, 15, 7, 3, 3, {15, 18, 22, 0}, 31, 127, 255, 10, 15, 3, 15, 15},
 };
 
-constexpr int kVoiceCount = 128;
-constexpr int kRecordSize = 48;
-constexpr int kHeaderSize = 8;
+constexpr std::size_t kVoiceCount = 128;
+constexpr std::size_t kRecordSize = 48;
+constexpr std::size_t kHeaderSize = 8;
 // Each 4-byte group holds operators 1, 3, 2, 4 in that order.
 constexpr int kSlot[4] = {0, 2, 1, 3};
 
@@ -54,14 +55,14 @@ int main(int argc, char** argv) {
   }
   static unsigned char image[kHeaderSize + kVoiceCount * kRecordSize];
   const DemoVoice sine = {"SINE    ", 7, 0, 0, 0, 3, {0, 127, 127, 127}, 31, 0, 0, 7, 0, 0, 1, 0};
-  for (int i = 0; i < kVoiceCount; ++i) {
+  for (std::size_t i = 0; i < kVoiceCount; ++i) {
     unsigned char* record = image + kHeaderSize + i * kRecordSize;
     if (i < 8) {
       encode(kVoices[i], record);
     } else {
       encode(sine, record);
       char name[9];
-      std::snprintf(name, sizeof name, "SINE %03d", i);
+      std::snprintf(name, sizeof name, "SINE %03zu", i);
       std::memcpy(record, name, 8);
     }
   }

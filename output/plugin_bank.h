@@ -32,8 +32,9 @@
 //       63     8  zero
 //
 // pan has no place in the chunk.
+constexpr std::size_t kFieldSize = 4;
 constexpr std::size_t kReservedSize = 128;
-constexpr std::size_t kBankHeaderSize = 7 * 4 + kReservedSize + 4;
+constexpr std::size_t kBankHeaderSize = 7 * kFieldSize + kReservedSize + kFieldSize;
 constexpr std::size_t kOperatorBlockSize = 11;
 constexpr std::size_t kChunkOperatorsOffset = 11;
 constexpr std::size_t kChunkNameOffset =

@@ -195,6 +195,7 @@ Result run_program(const fs::path& folder, const std::vector<std::string>& args,
   if (!options.omit_argv0) words.push_back(program);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& word : words) argv.push_back(&word[0]);
   argv.push_back(nullptr);
 
