@@ -43,11 +43,8 @@ std::string sample_bank() {
 
 // The bank the sample must give: header, 127 zero voices and voice 3.
 std::string expected_plugin_bank() {
-  std::string bank = "CcnK\0\0\0\0FBCh\0\0\0\x01ZELK\0\0\0\x01\0\0\0\x80"s +
-                     std::string(128, '\0') + "\0\0\x23\x80"s;
-  std::string zero_chunk(71, '\0');
-  zero_chunk[10] = '\xFF';
-  for (int k = 0; k < 128; ++k) bank += k == 3 ? kChunk : zero_chunk;
+  std::string bank = kBankHeader;
+  for (int k = 0; k < 128; ++k) bank += k == 3 ? kChunk : kZeroVoiceChunk;
   return bank;
 }
 
@@ -217,6 +214,15 @@ TEST_F(EndToEnd, UsageWithoutEvenArgumentZero) {
   const Result r = run({}, options);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, as_stdout_text("usage: filename\n"));
+}
+
+TEST_F(EndToEnd, TheReplacementKeepsTheEarlierPermissions) {
+  write_file(dir / "bank.fxb", "earlier bank");
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(dir / "bank.fxb", mode);
+  EXPECT_EQ(run({"bank.fmb"}).status, 0);
+  EXPECT_EQ(read_file(dir / "bank.fxb"), expected_plugin_bank());
+  EXPECT_EQ(fs::status(dir / "bank.fxb").permissions(), mode);
 }
 
 TEST_F(EndToEnd, AFailedWriteKeepsTheEarlierBank) {

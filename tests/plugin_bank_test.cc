@@ -40,22 +40,16 @@ TEST(MakeOutputName, KeepsAtMostEightBytesBeforeTheFirstDot) {
   }
 }
 
-// The header as it stands in the format: tags, versions, 128 programs, zero reserve, size.
-const std::string kHeader = "CcnK\0\0\0\0FBCh\0\0\0\x01ZELK\0\0\0\x01\0\0\0\x80"s +
-                            std::string(128, '\0') + "\0\0\x23\x80"s;
-
 TEST(PutPluginBank, HeaderThenOneChunkPerVoice) {
   Voice voices[kVoiceCount] = {};
   const std::string bank =
       capture([&](std::FILE* out) { EXPECT_TRUE(put_plugin_bank(out, voices)); });
   ASSERT_EQ(bank.size(), 9248u);
-  EXPECT_EQ(kHeader.size(), 160u);
-  EXPECT_EQ(bank.substr(0, 160), kHeader);
-  // An all-zero voice leaves only the 0xFF marker at byte 10 of its chunk.
-  std::string zero_chunk(71, '\0');
-  zero_chunk[10] = '\xFF';
+  ASSERT_EQ(kBankHeader.size(), 160u);
+  ASSERT_EQ(kZeroVoiceChunk.size(), 71u);
+  EXPECT_EQ(bank.substr(0, 160), kBankHeader);
   for (std::size_t k = 0; k < kVoiceCount; ++k) {
-    EXPECT_EQ(bank.substr(160 + 71 * k, 71), zero_chunk) << "voice " << k;
+    EXPECT_EQ(bank.substr(160 + 71 * k, 71), kZeroVoiceChunk) << "voice " << k;
   }
 }
 

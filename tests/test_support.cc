@@ -64,9 +64,24 @@ std::vector<std::string> TempDir::entries() const {
   return names;
 }
 
+#ifdef _WIN32
+// Beside the test program: a cross build's path may not be one that Windows (or Wine) knows.
+std::string program_path() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return (fs::path(std::string(path, length)).parent_path() / FMB2FXB_PROGRAM_NAME).string();
+}
+#else
 std::string program_path() {
   return FMB2FXB_PROGRAM;
 }
+#endif
+
+using namespace std::string_literals;
+
+const std::string kBankHeader = "CcnK\0\0\0\0FBCh\0\0\0\x01ZELK\0\0\0\x01\0\0\0\x80"s +
+                                std::string(128, '\0') + "\0\0\x23\x80"s;
+const std::string kZeroVoiceChunk = std::string(10, '\0') + "\xFF"s + std::string(60, '\0');
 
 std::string bank_bytes(const std::function<void(unsigned char* record, int voice)>& fill) {
   std::string bytes(kBankImageSize, '\0');

@@ -60,6 +60,11 @@ Result run_program(const fs::path& folder, const std::vector<std::string>& args,
 // A source bank image as bytes: 6152 zero bytes with `voice`'s record filled by `fill`.
 std::string bank_bytes(const std::function<void(unsigned char* record, int voice)>& fill);
 
+// The bank header as the format gives it: tags, versions, 128 programs, 128 zero bytes, 9088.
+extern const std::string kBankHeader;
+// The chunk of an all-zero voice: nothing but the 0xFF marker at byte 10.
+extern const std::string kZeroVoiceChunk;
+
 // Text with every line end written as the platform's standard output writes it.
 std::string as_stdout_text(const std::string& text);
 
