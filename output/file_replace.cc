@@ -53,17 +53,21 @@ bool file_identity(const char* path, BY_HANDLE_FILE_INFORMATION& info) {
 }
 
 // A symbolic link is written through: the target becomes the link's final path.
-bool resolve_target(const char* name, char (&target)[kPathMax]) {
+int resolve_target(const char* name, char (&target)[kPathMax]) {
+  if (!copy_path(target, name)) return ENAMETOOLONG;
   const DWORD attributes = GetFileAttributesA(name);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return copy_path(target, name);
+    return 0;
   }
   HANDLE handle = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return copy_path(target, name);
-  const DWORD length = GetFinalPathNameByHandleA(handle, target, kPathMax, FILE_NAME_NORMALIZED);
+  if (handle == INVALID_HANDLE_VALUE) return 0;
+  char final_path[kPathMax];
+  const DWORD length =
+      GetFinalPathNameByHandleA(handle, final_path, kPathMax, FILE_NAME_NORMALIZED);
   CloseHandle(handle);
-  return (length > 0 && length < kPathMax) || copy_path(target, name);
+  if (length > 0 && length < kPathMax) copy_path(target, final_path);
+  return 0;
 }
 
 int create_exclusive(const char* path, bool& exists_already) {
@@ -97,26 +101,26 @@ bool rename_over(const char* from, const char* to, SystemReason& reason) {
 
 #else
 
-bool resolve_target(const char* name, char (&target)[kPathMax]) {
-  if (!copy_path(target, name)) return false;
+int resolve_target(const char* name, char (&target)[kPathMax]) {
+  if (!copy_path(target, name)) return ENAMETOOLONG;
   for (int hop = 0; hop < kMaxLinkHops; ++hop) {
     struct stat status;
-    if (lstat(target, &status) != 0 || !S_ISLNK(status.st_mode)) return true;
+    if (lstat(target, &status) != 0 || !S_ISLNK(status.st_mode)) return 0;
     char link[kPathMax];
     const ssize_t length = readlink(target, link, sizeof link - 1);
-    if (length < 0) return true;
+    if (length < 0) return 0;
     link[length] = '\0';
     // A relative link is relative to the folder that holds it.
     const char* slash = std::strrchr(target, '/');
     if (link[0] == '/' || slash == nullptr) {
-      if (!copy_path(target, link)) return false;
+      if (!copy_path(target, link)) return ENAMETOOLONG;
       continue;
     }
     const std::size_t folder = static_cast<std::size_t>(slash - target) + 1;
-    if (folder + static_cast<std::size_t>(length) >= kPathMax) return false;
+    if (folder + static_cast<std::size_t>(length) >= kPathMax) return ENAMETOOLONG;
     std::memcpy(target + folder, link, static_cast<std::size_t>(length) + 1);
   }
-  return true;
+  return ELOOP;
 }
 
 int create_exclusive(const char* path, bool& exists_already) {
@@ -177,12 +181,8 @@ bool same_file(const char* a, const char* b) {
 
 bool begin_replace(const char* name, PendingFile& file, SystemReason& reason) {
   file.stream = nullptr;
-  if (!resolve_target(name, file.target_path)) {
-    set_errno_reason(reason, ENAMETOOLONG);
-    return false;
-  }
-  int error = 0;
-  if (target_refuses_writing(file.target_path, error)) {
+  int error = resolve_target(name, file.target_path);
+  if (error != 0 || target_refuses_writing(file.target_path, error)) {
     set_errno_reason(reason, error);
     return false;
   }

@@ -263,6 +263,15 @@ TEST_F(EndToEnd, AnOutputLinkIsWrittenThrough) {
   EXPECT_EQ(r.status, kWriteFailed);
   EXPECT_EQ(r.out.substr(listing().size()),
             "error: cannot write dangling.fxb: " + reason(ENOENT) + "\n");
+
+  // Nor can a link that leads back to itself; the link stays.
+  fs::create_symlink("loop.fxb", dir / "loop.fxb");
+  write_file(dir / "loop.fmb", sample_bank());
+  const Result loop = run({"loop.fmb"});
+  EXPECT_EQ(loop.status, kWriteFailed);
+  EXPECT_EQ(loop.out.substr(listing().size()),
+            "error: cannot write loop.fxb: " + reason(ELOOP) + "\n");
+  EXPECT_TRUE(fs::is_symlink(dir / "loop.fxb"));
 }
 #endif
 
