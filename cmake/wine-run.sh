@@ -14,6 +14,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1 </dev/null
 fi
+# A server that stays ten seconds past its last program: when the server of one program is
+# shutting down as the next one starts, that one fails ("Connection reset by peer"). Where a
+# server already runs, this one exits at once.
+wineserver -p10 </dev/null >/dev/null 2>&1
 out=$(mktemp) || exit 125
 err=$(mktemp) || exit 125
 wine "$@" >"$out" 2>"$err" </dev/null
