@@ -133,7 +133,7 @@ HANDLE open_inheritable(const fs::path& path, DWORD access, DWORD creation) {
 Result run_program(const fs::path& folder, const std::vector<std::string>& args,
                    const RunOptions& options) {
   const std::string program = program_path();
-  std::string command_line = options.omit_argv0 ? "" : quote(program);
+  std::string command_line = quote(program);  // argument 0 is always given on Windows
   for (const std::string& arg : args) command_line += " " + quote(arg);
 
   TempDir streams;

@@ -43,7 +43,7 @@ enum class Stdout {
 struct RunOptions {
   Stdout stdout_mode = Stdout::kCaptured;
   long file_size_limit = -1;  // bytes a written file may reach; -1 for no limit
-  bool omit_argv0 = false;    // start the program with an empty argument list
+  bool omit_argv0 = false;    // start with an empty argument list (POSIX only)
 };
 
 struct Result {
