@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "output/platform.h"
+
 namespace {
 
 // Record offsets of the six operator groups and the two voice bytes.
@@ -29,10 +31,11 @@ constexpr std::uint8_t bits(std::uint8_t byte, unsigned low, unsigned width) {
 
 int load_source_bank(const char* path, SourceBank& bank) {
   std::memset(bank.bytes, 0, sizeof bank.bytes);
-  std::FILE* file = std::fopen(path, "rb");
+  std::FILE* file = open_for_reading(path);
   if (file == nullptr) return errno != 0 ? errno : EIO;
-  // Unbuffered: the one read goes straight into the image. It never reads past 6152
-  // bytes, so a source that does not end (a pipe, a device) cannot hang the run.
+  // Unbuffered: the one read goes straight into the image. It stops at 6152 bytes, so an
+  // endless device is read only that far; a pipe or FIFO whose writer neither writes nor
+  // closes still holds the run, as it would hold any reader.
   std::setvbuf(file, nullptr, _IONBF, 0);
   errno = 0;
   std::fread(bank.bytes, 1, sizeof bank.bytes, file);

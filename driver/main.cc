@@ -1,11 +1,11 @@
 // fmb2fxb: converts a source bank of 128 FM voices into a voice listing on standard output
 // and a plug-in bank file beside it.
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
 #include "bank/source_bank.h"
 #include "output/listing.h"
+#include "output/platform.h"
 #include "output/plugin_bank.h"
 
 #ifdef __MINGW32__
@@ -20,42 +20,49 @@ namespace {
 constexpr int kUsageStatus = 1;
 constexpr int kReadFailedStatus = 1;
 constexpr int kRefusedStatus = 0;
+// Every failure of the bank stage, on every system: Windows batch files see it with
+// "if errorlevel 1" too.
+constexpr int kBankFailedStatus = 255;
 
 // The listing goes out in one write; a static buffer spares the library an allocation.
 char stdout_buffer[1 << 16];
 
+// One message line: `before`, a path as messages show it, `after`, and a reason.
+void report(const char* before, const char* path, const char* after, const char* reason = "") {
+  std::fputs(before, stdout);
+  print_path(stdout, path);
+  std::fputs(after, stdout);
+  std::fputs(reason, stdout);
+  std::fputc('\n', stdout);
+}
+
 void report_bank_error(const BankError& error) {
   if (error.is_source) {
-    std::printf("error: %s is the source file; it is not overwritten\n", error.name.text);
+    report("error: ", error.name.text, " is the source file; it is not overwritten");
   } else {
-    std::printf("error: cannot write %s: %s\n", error.name.text, error.reason.text);
+    report("error: cannot write ", error.name.text, ": ", error.reason.text);
   }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-#ifdef SIGPIPE
-  // A reader that stops early must not kill the run before the bank is written.
-  std::signal(SIGPIPE, SIG_IGN);
-#endif
+int run(int argc, char** argv) {
+  prepare_process();
   std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
 
   if (argc < 2) {
-    std::printf("usage:%s filename\n", argc > 0 && argv[0] != nullptr ? argv[0] : "");
+    report("usage:", argc > 0 && argv[0] != nullptr ? argv[0] : "", " filename");
     return kUsageStatus;
   }
   const char* path = argv[1];
 
   SourceBank bank;
   if (const int error = load_source_bank(path, bank)) {
-    std::printf("error: cannot read %s: %s\n", path, std::strerror(error));
+    report("error: cannot read ", path, ": ", std::strerror(error));
     return kReadFailedStatus;
   }
   Voice voices[kVoiceCount];
   for (std::size_t i = 0; i < kVoiceCount; ++i) voices[i] = decode_voice(bank, i);
 
-  print_listing(stdout, voices);
+  print_listing(stdout, voices, stdout_is_terminal() ? Names::kTerminal : Names::kRaw);
 
   if (std::strstr(path, ".fxb") != nullptr) {
     std::printf("error: This is .fxb file. Set .fmb file.\n");
@@ -63,7 +70,20 @@ int main(int argc, char** argv) {
   }
 
   BankError error;
-  const int status = write_plugin_bank(path, voices, error);
-  if (status != 0) report_bank_error(error);
-  return status;
+  if (write_plugin_bank(path, voices, error) == 0) return 0;
+  report_bank_error(error);
+  return kBankFailedStatus;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Arguments arrive as wide strings, so that no name passes through the code page.
+int wmain(int argc, wchar_t** argv) {
+  return run_with_utf8_arguments(argc, argv, run);
+}
+#else
+int main(int argc, char** argv) {
+  return run(argc, argv);
+}
+#endif

@@ -60,10 +60,16 @@ char* put_values(char* at, std::initializer_list<std::uint8_t> values) {
   return put(at, "\n");
 }
 
-void print_voice(std::FILE* out, const Voice& v) {
+void print_voice(std::FILE* out, const Voice& v, Names names) {
   char block[kBlockMax];
   char* at = put(block, "{\t\"");
+  char* name = at;
   at = put(at, v.name, kNameSize);
+  if (names == Names::kTerminal) {
+    for (char* c = name; c != at; ++c) {
+      if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F) *c = '?';
+    }
+  }
   at = put(at, "\",\n");
   at = put(at, kVoiceComment);
   at = put_values(at, {v.alg, v.fb, v.pms, v.ams, v.pan});
@@ -77,7 +83,7 @@ void print_voice(std::FILE* out, const Voice& v) {
 
 }  // namespace
 
-void print_listing(std::FILE* out, const Voice (&voices)[kVoiceCount]) {
-  for (const Voice& voice : voices) print_voice(out, voice);
+void print_listing(std::FILE* out, const Voice (&voices)[kVoiceCount], Names names) {
+  for (const Voice& voice : voices) print_voice(out, voice, names);
   std::fputc('\n', out);
 }

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "output/platform.h"
+
 namespace {
 
 constexpr std::uint32_t fourcc(const char (&tag)[5]) {
@@ -40,12 +42,34 @@ void put_header(std::FILE* out) {
 
 }  // namespace
 
+std::size_t utf8_char_length(const char* text) {
+  const unsigned char lead = static_cast<unsigned char>(text[0]);
+  const std::size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xC2 && lead <= 0xDF ? 2
+                                                            : 1;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 1;
+  }
+  return length;
+}
+
+std::size_t stem_length(const char* text, CharLength char_length) {
+  std::size_t length = 0;
+  while (length < kOutputStemMax && text[length] != '\0' && text[length] != '.') {
+    const std::size_t next = length + char_length(text + length);
+    if (next > kOutputStemMax) break;
+    length = next;
+  }
+  return length;
+}
+
 OutputName make_output_name(const char* argument) {
   OutputName name{};
   std::size_t length = 0;
-  while (length < kOutputStemMax && argument[length] != '\0' && argument[length] != '.') {
-    name.text[length] = argument[length];
-    ++length;
+  if (!system_code_page_stem(argument, name.text, kOutputStemUtf8Max, length)) {
+    length = stem_length(argument, utf8_char_length);
+    std::memcpy(name.text, argument, length);
   }
   std::memcpy(name.text + length, ".fxb", sizeof ".fxb");
   return name;

@@ -51,12 +51,25 @@ struct VoiceChunk {
   std::uint8_t bytes[kChunkSize];
 };
 
-// At most 8 bytes of stem, then ".fxb".
+// At most 8 bytes of stem, then ".fxb". On Windows a stem cut in the system code page comes
+// back in UTF-8, where each of its 8 bytes may take up to 3.
 constexpr std::size_t kOutputStemMax = 8;
+constexpr std::size_t kOutputStemUtf8Max = 3 * kOutputStemMax;
 
 struct OutputName {
-  char text[kOutputStemMax + sizeof ".fxb"];
+  char text[kOutputStemUtf8Max + sizeof ".fxb"];
 };
+
+// The byte count of the character that starts at `text`: 1, or the length of a whole
+// sequence that `text` starts.
+using CharLength = std::size_t (*)(const char* text);
+
+// UTF-8: a lead byte followed by all its continuation bytes; any other byte counts alone.
+std::size_t utf8_char_length(const char* text);
+
+// The bytes of `text` before its first ".", at most 8 of them, less a character that the
+// cut at 8 would split.
+std::size_t stem_length(const char* text, CharLength char_length);
 
 struct BankError {
   OutputName name;
@@ -64,8 +77,10 @@ struct BankError {
   SystemReason reason;  // otherwise, why the bank could not be written
 };
 
-// The argument's bytes before its first ".", at most 8 of them, then ".fxb". The limit
-// counts bytes, so a multi-byte character may be cut; "./bank.fmb" gives ".fxb".
+// The argument's bytes before its first ".", at most 8 of them, then ".fxb"; "./bank.fmb"
+// gives ".fxb". The limit counts bytes, but a character it would split is left out whole, so
+// the name stays valid text: on Windows the bytes are those of the system code page where it
+// holds the argument exactly, else UTF-8; on POSIX the argument's own.
 OutputName make_output_name(const char* argument);
 
 VoiceChunk make_voice_chunk(const Voice& voice);

@@ -262,7 +262,8 @@ TEST_F(EndToEnd, AnOutputLinkIsWrittenThrough) {
   const Result r = run({"dangling.fmb"});
   EXPECT_EQ(r.status, kWriteFailed);
   EXPECT_EQ(r.out.substr(listing().size()),
-            "error: cannot write dangling.fxb: " + reason(ENOENT) + "\n");
+            "error: cannot write dangling.fxb: cannot create a temporary file beside it: " +
+                reason(ENOENT) + "\n");
 
   // Nor can a link that leads back to itself; the link stays.
   fs::create_symlink("loop.fxb", dir / "loop.fxb");

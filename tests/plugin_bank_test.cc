@@ -31,7 +31,19 @@ const NameCase kNameCases[] = {
     {"sub/a.fmb", "sub/a.fxb"},  // a folder part is kept within the eight bytes
     {"banks/voice01.fmb", "banks/vo.fxb"},
     {"C:\\banks\\x.fmb", "C:\\banks.fxb"},
-    {"abcdefg\xC3\xA9.fmb", "abcdefg\xC3.fxb"},  // bytes, not characters: the e-acute is cut
+    // A UTF-8 character that the cut would split is left out whole.
+    {"abcdefg\xC3\xA4.fmb", "abcdefg.fxb"},  // a-umlaut, C3 A4
+    {"abcdef\xC3\xA4.fmb", "abcdef\xC3\xA4.fxb"},
+    // Five kana and kanji of three bytes each: the third starts at byte 6 and ends at 8.
+    {"\xE9\x9F\xB3\xE8\x89\xB2\xE3\x83\x90\xE3\x83\xB3\xE3\x82\xAF.fmb",
+     "\xE9\x9F\xB3\xE8\x89\xB2.fxb"},
+    {"abcde\xF0\x9F\x8E\xB9.fmb", "abcde.fxb"},  // a four-byte emoji from byte 5
+    {"\xF0\x9F\x8E\xB9" "bank.fmb", "\xF0\x9F\x8E\xB9" "bank.fxb"},
+    // Bytes that are no whole UTF-8 character are cut as bytes.
+    {"abcdefg\xE4.fmb", "abcdefg\xE4.fxb"},        // Latin-1 a-umlaut
+    {"abcdefg\xE4\x80.fmb", "abcdefg\xE4.fxb"},    // a sequence missing its last byte
+    {"abcdefg\x80\x80.fmb", "abcdefg\x80.fxb"},    // continuation bytes without a lead
+    {"abcdefg\xC0\x80.fmb", "abcdefg\xC0.fxb"},    // C0 never leads
 };
 
 TEST(MakeOutputName, KeepsAtMostEightBytesBeforeTheFirstDot) {
