@@ -1,13 +1,25 @@
 #!/bin/sh
 # Runs a Windows program under Wine for the build and for CTest: wine-run.sh PREFIX PROGRAM ARGS...
 #
+# Wine takes the system code page from the locale: en_US.UTF-8 (code page 1252) unless
+# FMB2FXB_WINE_LOCALE names another, such as ja_JP.UTF-8 (code page 932), which gets a prefix
+# of its own beside PREFIX. The locales are made on first use into a folder beside PREFIX.
+#
 # Wine's server and helpers inherit the standard streams of the wine that starts them and
 # outlive it, so a caller that waits for its pipes to close would wait for them too. The
 # program's output goes through temporary files instead, copied out once it has ended.
 set -u
 WINEPREFIX=$1
 shift
-export WINEPREFIX
+locale=${FMB2FXB_WINE_LOCALE:-en_US.UTF-8}
+LOCPATH=$(dirname "$WINEPREFIX")/locale
+if [ ! -d "$LOCPATH/$locale" ]; then
+  mkdir -p "$LOCPATH"
+  localedef -i "${locale%.*}" -f UTF-8 "$LOCPATH/$locale" >/dev/null 2>&1 || exit 125
+fi
+[ "$locale" = en_US.UTF-8 ] || WINEPREFIX=$WINEPREFIX-$locale
+LC_ALL=$locale
+export WINEPREFIX LOCPATH LC_ALL
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
 if [ ! -f "$WINEPREFIX/system.reg" ]; then

@@ -78,8 +78,7 @@ void release_interrupts(const char* pending);
 // name's stem from its bytes there (a double-byte character counts whole), and writes the
 // stem back in UTF-8 to `stem`. False otherwise, and always on POSIX, where the stem is cut
 // from the argument's own bytes.
-bool system_code_page_stem(const char* argument, char* stem, std::size_t size,
-                           std::size_t& length);
+bool system_code_page_stem(const char* argument, char* stem, std::size_t size, std::size_t& length);
 
 #ifdef _WIN32
 // Converts the wide arguments to UTF-8, into static storage, and calls `run` with them.

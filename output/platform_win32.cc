@@ -64,8 +64,8 @@ BOOL WINAPI on_console_event(DWORD event) {
 HANDLE open_existing(const char* path) {
   WidePath wide;
   if (!to_wide(path, wide)) return INVALID_HANDLE_VALUE;
-  return CreateFileW(wide.text, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  return CreateFileW(wide.text, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 // The identity of an existing file: its volume and index.
@@ -87,10 +87,10 @@ bool to_code_page(const char* utf8, char* bytes, int size, bool exact) {
   static WidePath wide;
   if (!to_wide(utf8, wide)) return false;
   BOOL used_default = FALSE;
-  const bool utf8 = GetACP() == CP_UTF8;  // which takes neither flags nor a default character
-  const int length =
-      WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide.text, -1, bytes, size,
-                          exact || utf8 ? nullptr : "?", utf8 ? nullptr : &used_default);
+  const bool utf8_system = GetACP() == CP_UTF8;  // takes neither flags nor a default character
+  const int length = WideCharToMultiByte(CP_ACP, utf8_system ? 0 : WC_NO_BEST_FIT_CHARS, wide.text,
+                                         -1, bytes, size, exact || utf8_system ? nullptr : "?",
+                                         utf8_system ? nullptr : &used_default);
   if (length <= 0 || (exact && used_default)) return false;
   // A code page may still map a character to one that reads back as another.
   static WidePath back;
@@ -297,10 +297,10 @@ bool system_code_page_stem(const char* argument, char* stem, std::size_t size,
   WCHAR wide[kOutputStemMax];
   const int wide_length =
       MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(cut), wide, kOutputStemMax);
-  const int utf8_length = wide_length > 0 ? WideCharToMultiByte(CP_UTF8, 0, wide, wide_length,
-                                                                stem, static_cast<int>(size),
-                                                                nullptr, nullptr)
-                                          : 0;
+  const int utf8_length = wide_length > 0
+                              ? WideCharToMultiByte(CP_UTF8, 0, wide, wide_length, stem,
+                                                    static_cast<int>(size), nullptr, nullptr)
+                              : 0;
   if (utf8_length <= 0) return false;
   length = static_cast<std::size_t>(utf8_length);
   return true;

@@ -57,7 +57,9 @@ std::size_t utf8_char_length(const char* text) {
 std::size_t stem_length(const char* text, CharLength char_length) {
   std::size_t length = 0;
   while (length < kOutputStemMax && text[length] != '\0' && text[length] != '.') {
-    const std::size_t next = length + char_length(text + length);
+    std::size_t next = length + char_length(text + length);
+    // A lead byte that would pair with the "." (a broken name) counts alone.
+    if (std::memchr(text + length, '.', next - length) != nullptr) next = length + 1;
     if (next > kOutputStemMax) break;
     length = next;
   }

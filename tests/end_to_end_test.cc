@@ -3,11 +3,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "tests/test_support.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -48,12 +55,8 @@ std::string expected_plugin_bank() {
   return bank;
 }
 
-// The bank stage fails with -1; a POSIX parent sees its low eight bits.
-#ifdef _WIN32
-constexpr int kWriteFailed = -1;
-#else
+// Every failure of the bank stage, on every system.
 constexpr int kWriteFailed = 255;
-#endif
 
 const std::string kRefusal = "error: This is .fxb file. Set .fmb file.\n";
 
@@ -225,7 +228,8 @@ TEST_F(EndToEnd, TheReplacementKeepsTheEarlierPermissions) {
   EXPECT_EQ(fs::status(dir / "bank.fxb").permissions(), mode);
 }
 
-TEST_F(EndToEnd, AFailedWriteKeepsTheEarlierBank) {
+// The limit raises SIGXFSZ, which the program ignores so that the write fails instead.
+TEST_F(EndToEnd, AFileSizeLimitFailsTheWriteAndKeepsTheEarlierBank) {
   write_file(dir / "bank.fxb", "earlier bank");
   RunOptions options;
   options.file_size_limit = 4096;
@@ -273,6 +277,130 @@ TEST_F(EndToEnd, AnOutputLinkIsWrittenThrough) {
   EXPECT_EQ(loop.out.substr(listing().size()),
             "error: cannot write loop.fxb: " + reason(ELOOP) + "\n");
   EXPECT_TRUE(fs::is_symlink(dir / "loop.fxb"));
+}
+
+TEST_F(EndToEnd, MessagesShowControlBytesAsQuestionMarks) {
+  const Result missing = run({"nope\nerror: forged\x1B]0;T\a.fmb"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out,
+            "error: cannot read nope?error: forged?]0;T?.fmb: " + reason(ENOENT) + "\n");
+
+  write_file(dir / "a\x1B\tb.fmb", sample_bank());
+  fs::create_directory(dir / "a\x1B\tb.fxb");
+  const Result blocked = run({"a\x1B\tb.fmb"});
+  EXPECT_EQ(blocked.status, kWriteFailed);
+  EXPECT_EQ(blocked.out.substr(listing().size()),
+            "error: cannot write a??b.fxb: " + reason(EISDIR) + "\n");
+
+  RunOptions options;
+  options.argv0 = "fmb\r2fxb\x7F";
+  EXPECT_EQ(run({}, options).out, "usage:fmb?2fxb? filename\n");
+}
+
+// On a terminal, a name cannot send it commands; to a pipe the listing stays byte-exact. The
+// 126 other voices have names of eight zero bytes.
+TEST_F(EndToEnd, NamesOnATerminalShowControlBytesAsQuestionMarks) {
+  const std::string title = "\x1B]0;T\a\r\b";  // set the title, return, back up
+  const std::string mixed =
+      "\x7F\xE9\x9F\xB3"
+      "a\0\n\t"s;  // DEL, a kanji, NUL, LF, TAB
+  write_file(dir / "names.fmb", bank_bytes([&](unsigned char* record, int voice) {
+               if (voice == 0) std::memcpy(record, title.data(), 8);
+               if (voice == 1) std::memcpy(record, mixed.data(), 8);
+             }));
+  const Result piped = run({"names.fmb"});
+  const std::string raw = "{\t\"" + title + "\",\n";
+  ASSERT_EQ(piped.out.rfind(raw, 0), 0u);
+  ASSERT_NE(piped.out.find("},{\t\"" + mixed + "\",\n"), std::string::npos);
+
+  RunOptions options;
+  options.stdout_mode = Stdout::kTerminal;
+  const Result shown = run({"names.fmb"}, options);
+  EXPECT_EQ(shown.status, 0);
+  std::string expected = piped.out;
+  expected.replace(3, 8, "?]0;T???");
+  expected.replace(expected.find(mixed), 8,
+                   "?\xE9\x9F\xB3"
+                   "a???");
+  const std::string zero_name = "{\t\"" + std::string(8, '\0');
+  for (std::size_t at = 0; (at = expected.find(zero_name, at)) != std::string::npos;) {
+    expected.replace(at, zero_name.size(), "{\t\"????????");
+  }
+  EXPECT_EQ(shown.out, expected);
+}
+
+TEST_F(EndToEnd, ClosedStandardDescriptorsStayOutOfTheBank) {
+  RunOptions options;
+  options.stdout_mode = Stdout::kClosed;
+  EXPECT_EQ(run({"bank.fmb"}, options).status, 0);
+  EXPECT_EQ(read_file(dir / "bank.fxb"), expected_plugin_bank());
+  EXPECT_EQ(dir.entries(), (Names{"bank.fmb", "bank.fxb"}));
+}
+
+// Temporary names are unpredictable: no number of leftovers or planted files can block a bank.
+TEST_F(EndToEnd, LeftoverTemporaryFilesDoNotBlockTheBank) {
+  for (int n = 0; n < 100; ++n) write_file(dir / ("bank.fxb." + std::to_string(n) + ".tmp"), "");
+  EXPECT_EQ(run({"bank.fmb"}).status, 0);
+  EXPECT_EQ(read_file(dir / "bank.fxb"), expected_plugin_bank());
+  EXPECT_EQ(dir.entries().size(), 102u);
+}
+
+// Runs killed at random moments: whatever the moment, the folder holds the source and either
+// the earlier bank or the complete new one, never a temporary file.
+TEST_F(EndToEnd, InterruptsNeverLeaveATemporaryFile) {
+  const auto start = std::chrono::steady_clock::now();
+  run({"bank.fmb"});
+  const long run_us = static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                            std::chrono::steady_clock::now() - start)
+                                            .count());
+  std::mt19937 random(12345);
+  int interrupted = 0;
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int n = 0; n < 40; ++n) {
+      write_file(dir / "bank.fxb", "earlier bank");
+      RunOptions options;
+      options.signal = signal_number;
+      options.signal_delay_us = static_cast<long>(random() % static_cast<unsigned>(run_us + 1));
+      const Result r = run({"bank.fmb"}, options);
+      ASSERT_EQ(dir.entries(), (Names{"bank.fmb", "bank.fxb"})) << "signal " << signal_number;
+      const std::string bank = read_file(dir / "bank.fxb");
+      ASSERT_TRUE(bank == "earlier bank" || bank == expected_plugin_bank());
+      if (r.status == 128 + signal_number) {
+        ++interrupted;
+      } else {
+        ASSERT_EQ(r.status, 0);
+        ASSERT_EQ(bank, expected_plugin_bank());
+      }
+    }
+  }
+  EXPECT_GT(interrupted, 0);
+}
+
+// In a sticky, world-writable folder, a link that another user planted is not followed.
+TEST_F(EndToEnd, AnotherUsersLinkInASharedFolderIsNotFollowed) {
+  const fs::path shared = dir / "shared";
+  fs::create_directory(shared);
+  fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+  write_file(dir / "mine.fxb", "my own file");
+  write_file(shared / "bank.fmb", sample_bank());
+  write_file(shared / "own.fmb", sample_bank());
+  fs::create_symlink("../mine.fxb", shared / "bank.fxb");
+  fs::create_symlink("own-target.fxb", shared / "own.fxb");
+  const uid_t stranger = getuid() + 4242;
+  if (lchown((shared / "bank.fxb").c_str(), stranger, getgid()) != 0) {
+    GTEST_SKIP() << "giving a link to another user needs root";
+  }
+  const Result r = run_program(shared, {"bank.fmb"});
+  EXPECT_EQ(r.status, kWriteFailed);
+  EXPECT_EQ(r.out.substr(listing().size()),
+            "error: cannot write bank.fxb: " + reason(EACCES) + "\n");
+  EXPECT_EQ(read_file(dir / "mine.fxb"), "my own file");
+  EXPECT_TRUE(fs::is_symlink(shared / "bank.fxb"));
+
+  // The user's own link is written through as anywhere else.
+  EXPECT_EQ(run_program(shared, {"own.fmb"}).status, 0);
+  EXPECT_TRUE(fs::is_symlink(shared / "own.fxb"));
+  EXPECT_EQ(read_file(shared / "own-target.fxb"), expected_plugin_bank());
 }
 #endif
 

@@ -31,6 +31,18 @@ const NameCase kNameCases[] = {
     {"sub/a.fmb", "sub/a.fxb"},  // a folder part is kept within the eight bytes
     {"banks/voice01.fmb", "banks/vo.fxb"},
     {"C:\\banks\\x.fmb", "C:\\banks.fxb"},
+};
+
+TEST(MakeOutputName, KeepsAtMostEightBytesBeforeTheFirstDot) {
+  for (const NameCase& c : kNameCases) {
+    EXPECT_STREQ(make_output_name(c.argument).text, c.expected) << "argument " << c.argument;
+  }
+}
+
+// On Windows names beyond ASCII are cut in the system code page where it holds them; the
+// Windows suite covers those under code pages 1252 and 932.
+#ifndef _WIN32
+const NameCase kUtf8Cases[] = {
     // A UTF-8 character that the cut would split is left out whole.
     {"abcdefg\xC3\xA4.fmb", "abcdefg.fxb"},  // a-umlaut, C3 A4
     {"abcdef\xC3\xA4.fmb", "abcdef\xC3\xA4.fxb"},
@@ -38,18 +50,39 @@ const NameCase kNameCases[] = {
     {"\xE9\x9F\xB3\xE8\x89\xB2\xE3\x83\x90\xE3\x83\xB3\xE3\x82\xAF.fmb",
      "\xE9\x9F\xB3\xE8\x89\xB2.fxb"},
     {"abcde\xF0\x9F\x8E\xB9.fmb", "abcde.fxb"},  // a four-byte emoji from byte 5
-    {"\xF0\x9F\x8E\xB9" "bank.fmb", "\xF0\x9F\x8E\xB9" "bank.fxb"},
+    {"\xF0\x9F\x8E\xB9"
+     "bank.fmb",
+     "\xF0\x9F\x8E\xB9"
+     "bank.fxb"},
     // Bytes that are no whole UTF-8 character are cut as bytes.
-    {"abcdefg\xE4.fmb", "abcdefg\xE4.fxb"},        // Latin-1 a-umlaut
-    {"abcdefg\xE4\x80.fmb", "abcdefg\xE4.fxb"},    // a sequence missing its last byte
-    {"abcdefg\x80\x80.fmb", "abcdefg\x80.fxb"},    // continuation bytes without a lead
-    {"abcdefg\xC0\x80.fmb", "abcdefg\xC0.fxb"},    // C0 never leads
+    {"abcdefg\xE4.fmb", "abcdefg\xE4.fxb"},      // Latin-1 a-umlaut
+    {"abcdefg\xE4\x80.fmb", "abcdefg\xE4.fxb"},  // a sequence missing its last byte
+    {"abcdefg\x80\x80.fmb", "abcdefg\x80.fxb"},  // continuation bytes without a lead
+    {"abcdefg\xC0\x80.fmb", "abcdefg\xC0.fxb"},  // C0 never leads
 };
 
-TEST(MakeOutputName, KeepsAtMostEightBytesBeforeTheFirstDot) {
-  for (const NameCase& c : kNameCases) {
+TEST(MakeOutputName, LeavesOutAUtf8CharacterThatTheCutWouldSplit) {
+  for (const NameCase& c : kUtf8Cases) {
     EXPECT_STREQ(make_output_name(c.argument).text, c.expected) << "argument " << c.argument;
   }
+}
+#endif
+
+// Code page 932 (Shift-JIS): bytes 81-9F and E0-FC lead a two-byte character.
+std::size_t shift_jis_length(const char* text) {
+  const unsigned char lead = static_cast<unsigned char>(text[0]);
+  const bool leads = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
+  return leads && text[1] != '\0' ? 2 : 1;
+}
+
+TEST(StemLength, LeavesOutADoubleByteCharacterThatTheCutWouldSplit) {
+  // "a", then バンク (83 6F, 83 93, 83 4E) and 音 (89 B9), which would straddle byte 8.
+  EXPECT_EQ(stem_length("a\x83\x6F\x83\x93\x83\x4E\x89\xB9.fmb", shift_jis_length), 7u);
+  // 音色バンク: four whole characters fill the eight bytes.
+  EXPECT_EQ(stem_length("\x89\xB9\x90\x46\x83\x6F\x83\x93\x83\x4E.fmb", shift_jis_length), 8u);
+  // A lead byte with no second byte is cut as a byte, as before.
+  EXPECT_EQ(stem_length("ab\x89.fmb", shift_jis_length), 3u);
+  EXPECT_EQ(stem_length("abcdefg\x89", shift_jis_length), 8u);
 }
 
 TEST(PutPluginBank, HeaderThenOneChunkPerVoice) {

@@ -14,8 +14,11 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
+
 #include <csignal>
+#include <cstdlib>
 #endif
 
 std::string read_file(const fs::path& path) {
@@ -58,7 +61,7 @@ TempDir::~TempDir() {
 std::vector<std::string> TempDir::entries() const {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(path_)) {
-    names.push_back(entry.path().filename().string());
+    names.push_back(entry.path().filename().u8string());
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -104,38 +107,32 @@ std::string as_stdout_text(const std::string& text) {
 namespace {
 
 // One argument as the C runtime will split it back out of the command line.
-std::string quote(const std::string& argument) {
-  std::string quoted = "\"";
+std::wstring quote(const std::wstring& argument) {
+  std::wstring quoted = L"\"";
   std::size_t backslashes = 0;
-  for (char c : argument) {
-    if (c == '\\') {
+  for (wchar_t c : argument) {
+    if (c == L'\\') {
       ++backslashes;
       continue;
     }
-    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
     backslashes = 0;
     quoted += c;
   }
-  quoted.append(2 * backslashes, '\\');
-  return quoted + "\"";
+  quoted.append(2 * backslashes, L'\\');
+  return quoted + L"\"";
 }
 
 HANDLE open_inheritable(const fs::path& path, DWORD access, DWORD creation) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE handle = CreateFileA(path.string().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              &inherit, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + path.string());
+  HANDLE handle = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open a stream file");
   return handle;
 }
 
-}  // namespace
-
-Result run_program(const fs::path& folder, const std::vector<std::string>& args,
+Result run_windows(const wchar_t* application, std::wstring command_line, const fs::path& folder,
                    const RunOptions& options) {
-  const std::string program = program_path();
-  std::string command_line = quote(program);  // argument 0 is always given on Windows
-  for (const std::string& arg : args) command_line += " " + quote(arg);
-
   TempDir streams;
   HANDLE input = open_inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
   HANDLE err = open_inheritable(streams / "err", GENERIC_WRITE, CREATE_ALWAYS);
@@ -155,18 +152,19 @@ Result run_program(const fs::path& folder, const std::vector<std::string>& args,
       // A handle opened for reading only: every write to it fails.
       out = open_inheritable(streams / "out", GENERIC_READ, CREATE_ALWAYS);
       break;
+    default:
+      throw std::runtime_error("this standard output has no Windows form");
   }
-  STARTUPINFOA startup = {};
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = input;
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION process = {};
-  const std::string directory = folder.string();
-  if (!CreateProcessA(program.c_str(), &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
-                      directory.c_str(), &startup, &process)) {
-    throw std::runtime_error("cannot start " + program);
+  if (!CreateProcessW(application, &command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                      folder.c_str(), &startup, &process)) {
+    throw std::runtime_error("cannot start a program");
   }
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = 0;
@@ -181,6 +179,24 @@ Result run_program(const fs::path& folder, const std::vector<std::string>& args,
   if (options.stdout_mode == Stdout::kCaptured) result.out = read_file(streams / "out");
   result.err = read_file(streams / "err");
   return result;
+}
+
+}  // namespace
+
+std::wstring widen(const std::string& utf8) {
+  return fs::u8path(utf8).wstring();
+}
+
+Result run_program(const fs::path& folder, const std::vector<std::string>& args,
+                   const RunOptions& options) {
+  const std::wstring program = widen(program_path());
+  std::wstring command_line = quote(program);  // argument 0 is always given on Windows
+  for (const std::string& arg : args) command_line += L" " + quote(widen(arg));
+  return run_windows(program.c_str(), command_line, folder, options);
+}
+
+Result run_batch(const fs::path& folder, const std::string& batch) {
+  return run_windows(nullptr, L"cmd.exe /c " + widen(batch), folder, {});
 }
 #else
 std::string as_stdout_text(const std::string& text) {
@@ -201,13 +217,33 @@ std::string drain(int fd) {
   return bytes;
 }
 
+// A pseudo-terminal whose slave side passes bytes as they are (no CR before LF).
+int open_terminal(std::string& slave) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    throw std::runtime_error("no pseudo-terminal");
+  }
+  slave = ptsname(master);
+  return master;
+}
+
+void attach_terminal(const std::string& slave) {
+  setsid();
+  const int fd = open(slave.c_str(), O_RDWR);
+  termios settings;
+  if (fd < 0 || tcgetattr(fd, &settings) != 0) _exit(126);
+  cfmakeraw(&settings);
+  tcsetattr(fd, TCSANOW, &settings);
+  dup2(fd, STDOUT_FILENO);
+}
+
 }  // namespace
 
 Result run_program(const fs::path& folder, const std::vector<std::string>& args,
                    const RunOptions& options) {
   const std::string program = program_path();
   std::vector<std::string> words;
-  if (!options.omit_argv0) words.push_back(program);
+  if (!options.omit_argv0) words.push_back(options.argv0.empty() ? program : options.argv0);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   argv.reserve(words.size() + 1);
@@ -217,6 +253,11 @@ Result run_program(const fs::path& folder, const std::vector<std::string>& args,
   int out[2];
   int err[2];
   if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
+  std::string slave;
+  if (options.stdout_mode == Stdout::kTerminal) {
+    close(out[0]);
+    out[0] = open_terminal(slave);
+  }
   if (options.stdout_mode == Stdout::kReaderGone) close(out[0]);
   const pid_t child = fork();
   if (child == 0) {
@@ -225,20 +266,28 @@ Result run_program(const fs::path& folder, const std::vector<std::string>& args,
     if (options.stdout_mode == Stdout::kFull) target = open("/dev/full", O_WRONLY);
     dup2(target, STDOUT_FILENO);
     dup2(err[1], STDERR_FILENO);
+    if (options.stdout_mode == Stdout::kTerminal) attach_terminal(slave);
     if (options.stdout_mode != Stdout::kReaderGone) close(out[0]);
+    close(out[1]);
     close(err[0]);
+    close(err[1]);
     if (options.file_size_limit >= 0) {
-      // Writes past the limit then fail with EFBIG instead of killing the process.
-      std::signal(SIGXFSZ, SIG_IGN);
       const rlimit limit = {static_cast<rlim_t>(options.file_size_limit),
                             static_cast<rlim_t>(options.file_size_limit)};
       setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (options.stdout_mode == Stdout::kClosed) {
+      for (int fd = 0; fd <= 2; ++fd) close(fd);
     }
     execv(program.c_str(), argv.data());
     _exit(127);
   }
   close(out[1]);
   close(err[1]);
+  if (options.signal != 0) {
+    if (options.signal_delay_us > 0) usleep(static_cast<useconds_t>(options.signal_delay_us));
+    kill(child, options.signal);
+  }
   Result result;
   if (options.stdout_mode != Stdout::kReaderGone) result.out = drain(out[0]);
   result.err = drain(err[0]);

@@ -26,8 +26,9 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const fs::path& path() const { return path_; }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-  // The names of the entries in the folder, sorted.
+  // `name` in UTF-8, on every system.
+  fs::path operator/(const std::string& name) const { return path_ / fs::u8path(name); }
+  // The names of the entries in the folder in UTF-8, sorted.
   std::vector<std::string> entries() const;
 
  private:
@@ -38,16 +39,21 @@ enum class Stdout {
   kCaptured,    // read back into Result::out
   kReaderGone,  // a pipe whose reader has already closed it
   kFull,        // a device on which every write fails
+  kTerminal,    // a pseudo-terminal that passes bytes untranslated (POSIX only)
+  kClosed,      // descriptors 0, 1 and 2 all closed (POSIX only)
 };
 
 struct RunOptions {
   Stdout stdout_mode = Stdout::kCaptured;
   long file_size_limit = -1;  // bytes a written file may reach; -1 for no limit
   bool omit_argv0 = false;    // start with an empty argument list (POSIX only)
+  std::string argv0;          // argument 0 instead of the program's path (POSIX only)
+  int signal = 0;             // sent to the program after `signal_delay_us` (POSIX only)
+  long signal_delay_us = 0;
 };
 
 struct Result {
-  int status;
+  int status;  // the exit status, or 128 + the signal that ended the program
   std::string out;
   std::string err;
 };
@@ -56,6 +62,12 @@ struct Result {
 std::string program_path();
 Result run_program(const fs::path& folder, const std::vector<std::string>& args,
                    const RunOptions& options = {});
+
+#ifdef _WIN32
+std::wstring widen(const std::string& utf8);
+// A batch file in `folder` run by cmd.exe; its output and exit status.
+Result run_batch(const fs::path& folder, const std::string& batch);
+#endif
 
 // A source bank image as bytes: 6152 zero bytes with `voice`'s record filled by `fill`.
 std::string bank_bytes(const std::function<void(unsigned char* record, int voice)>& fill);
