@@ -108,3 +108,30 @@ TEST(WindowsNames, BatchFilesSeeAFailedBank) {
 }
 
 }  // namespace
+
+namespace {
+
+// The program's resources: a manifest that asks for long paths and leaves the code page
+// alone, and the version information Explorer shows.
+TEST(WindowsProgram, DeclaresLongPathsAndItsVersion) {
+  HMODULE program = LoadLibraryExW(widen(program_path()).c_str(), nullptr,
+                                   LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(program, nullptr);
+  const auto resource_text = [&](LPCWSTR name, LPCWSTR type) {
+    HRSRC found = FindResourceW(program, name, type);
+    if (found == nullptr) return std::string();
+    const char* bytes = static_cast<const char*>(LockResource(LoadResource(program, found)));
+    return std::string(bytes, SizeofResource(program, found));
+  };
+  const std::string manifest = resource_text(MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  EXPECT_NE(manifest.find(">true</longPathAware>"), std::string::npos) << manifest;
+  EXPECT_EQ(manifest.find("<activeCodePage"), std::string::npos);
+  // Version strings are stored in UTF-16.
+  const std::string version = resource_text(MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));
+  std::string wide_version;
+  for (const char c : std::string(FMB2FXB_VERSION)) wide_version += std::string{c, '\0'};
+  EXPECT_NE(version.find(wide_version), std::string::npos);
+  FreeLibrary(program);
+}
+
+}  // namespace
