@@ -1,6 +1,7 @@
 // The floor of a conversion: only the work no run can avoid. One 6152-byte read of the
 // source, the listing's 41089 bytes written to standard output in one write, and one
-// 9248-byte bank written to a temporary file and renamed to <source stem>.fxb.
+// 9248-byte bank written to a temporary file, synced, renamed to <source stem>.fxb, and the
+// folder synced, as a bank that must survive a power cut needs.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -31,6 +32,10 @@ int main(int argc, char** argv) {
   const int out = open(temp, O_WRONLY | O_CREAT | O_EXCL, 0666);
   if (out < 0) return 1;
   const bool ok = write(out, bank, sizeof bank) == static_cast<ssize_t>(sizeof bank);
-  if (close(out) != 0 || !ok) return 1;
-  return rename(temp, name) == 0 ? 0 : 1;
+  if (fsync(out) != 0 || close(out) != 0 || !ok) return 1;
+  if (rename(temp, name) != 0) return 1;
+  const int folder = open(".", O_RDONLY);
+  const bool synced = folder >= 0 && fsync(folder) == 0;
+  close(folder);
+  return synced ? 0 : 1;
 }

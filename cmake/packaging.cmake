@@ -1,0 +1,79 @@
+# Installation, and the packages made from it with CPack: a .deb of the Linux build that
+# lintian accepts, and a .zip of the Windows build laid out for Windows users.
+include(GNUInstallDirs)
+
+set(FMB2FXB_MAINTAINER "fmb2fxb developers <fmb2fxb@localhost>" CACHE STRING
+    "The package maintainer, \"Name <address>\"; packagers replace this placeholder")
+set(packaging ${CMAKE_CURRENT_SOURCE_DIR}/packaging)
+set(staged ${CMAKE_BINARY_DIR}/packaging)
+file(MAKE_DIRECTORY ${staged})
+
+if(WIN32)
+  # One folder: the program, a readme and the licence with Windows line ends, the manual as HTML.
+  install(TARGETS fmb2fxb RUNTIME DESTINATION .)
+  foreach(text README-windows.txt:README.txt ../LICENSE:LICENSE.txt)
+    string(REPLACE ":" ";" pair ${text})
+    list(GET pair 0 from)
+    list(GET pair 1 to)
+    configure_file(${packaging}/${from} ${staged}/${to}.lf @ONLY)
+    file(READ ${staged}/${to}.lf content)
+    string(REPLACE "\n" "\r\n" content "${content}")
+    file(WRITE ${staged}/${to} "${content}")
+    install(FILES ${staged}/${to} DESTINATION .)
+  endforeach()
+  find_program(MANDOC mandoc)
+  if(MANDOC)
+    add_custom_command(OUTPUT ${staged}/fmb2fxb.html
+      COMMAND ${MANDOC} -Thtml ${CMAKE_CURRENT_SOURCE_DIR}/doc/fmb2fxb.1 > ${staged}/fmb2fxb.html
+      DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/doc/fmb2fxb.1)
+    add_custom_target(manual_html ALL DEPENDS ${staged}/fmb2fxb.html)
+    install(FILES ${staged}/fmb2fxb.html DESTINATION .)
+  else()
+    message(STATUS "mandoc not found: the Windows package goes without its HTML manual")
+  endif()
+else()
+  # Debian wants the manual page and the changelog compressed with gzip -9n (no timestamp),
+  # and a machine-readable copyright file.
+  find_program(GZIP gzip REQUIRED)
+  configure_file(${packaging}/changelog.in ${staged}/changelog @ONLY)
+  add_custom_command(OUTPUT ${staged}/fmb2fxb.1.gz ${staged}/changelog.gz
+    COMMAND ${GZIP} -9nc ${CMAKE_CURRENT_SOURCE_DIR}/doc/fmb2fxb.1 > ${staged}/fmb2fxb.1.gz
+    COMMAND ${GZIP} -9nc ${staged}/changelog > ${staged}/changelog.gz
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/doc/fmb2fxb.1 ${staged}/changelog)
+  add_custom_target(compressed_docs ALL DEPENDS ${staged}/fmb2fxb.1.gz ${staged}/changelog.gz)
+  install(TARGETS fmb2fxb RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${staged}/fmb2fxb.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${packaging}/copyright ${staged}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/fmb2fxb)
+endif()
+
+set(CPACK_PACKAGE_NAME fmb2fxb)
+set(CPACK_PACKAGE_VENDOR "the fmb2fxb developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${FMB2FXB_SUMMARY}")
+set(CPACK_PACKAGE_CONTACT "${FMB2FXB_MAINTAINER}")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${FMB2FXB_MAINTAINER}")
+  # The summary becomes the first line; this is the extended description.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "fmb2fxb reads a source bank file (.fmb) of 128 four-operator FM voices,
+prints a listing of their parameters, and writes the same voices as a
+plug-in bank file (.fxb) for the FM synthesizer plug-in.
+.
+An earlier bank is replaced only by a complete, synced file, so that no
+failure, interrupt or power cut loses it.")
+  find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
+  if(DPKG_SHLIBDEPS)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  else()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
+  endif()
+endif()
+include(CPack)
