@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 #ifdef _WIN32
 constexpr std::size_t kPathMax = 32768;  // long paths, in UTF-8 bytes
@@ -22,7 +23,9 @@ struct SystemReason {
 };
 
 // Fills `reason` from an errno value.
-void set_errno_reason(SystemReason& reason, int error);
+inline void set_errno_reason(SystemReason& reason, int error) {
+  std::snprintf(reason.text, sizeof reason.text, "%s", std::strerror(error));
+}
 
 // Makes the process safe to run before anything else happens: descriptors 0 to 2 are open,
 // a closed pipe or a file size limit fails a write instead of killing the process, and an

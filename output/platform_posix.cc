@@ -82,10 +82,6 @@ std::uint64_t random_bits() {
 
 }  // namespace
 
-void set_errno_reason(SystemReason& reason, int error) {
-  std::snprintf(reason.text, sizeof reason.text, "%s", std::strerror(error));
-}
-
 void prepare_process() {
   // Whatever opens a file next must not become standard output.
   for (int fd = 0; fd <= 2; ++fd) {
@@ -162,9 +158,8 @@ std::FILE* create_temporary(const char* target, char (&temp)[kPathMax], SystemRe
   struct stat status;
   const bool keep_mode = stat(target, &status) == 0;
   for (int attempt = 0; attempt < kMaxTempAttempts; ++attempt) {
-    const int written =
-        std::snprintf(temp, sizeof temp, "%s.%016llx.tmp", target,
-                      static_cast<unsigned long long>(random_bits()));  // NOLINT(runtime/int)
+    const int written = std::snprintf(temp, sizeof temp, "%s.%016llx.tmp", target,
+                                      static_cast<unsigned long long>(random_bits()));
     if (written < 0 || static_cast<std::size_t>(written) >= sizeof temp) {
       set_errno_reason(reason, ENAMETOOLONG);
       return nullptr;

@@ -100,10 +100,6 @@ bool to_code_page(const char* utf8, char* bytes, int size, bool exact) {
 
 }  // namespace
 
-void set_errno_reason(SystemReason& reason, int error) {
-  std::snprintf(reason.text, sizeof reason.text, "%s", std::strerror(error));
-}
-
 int run_with_utf8_arguments(int argc, wchar_t** argv, int (*run)(int, char**)) {
   // A command line holds at most 32767 characters, each at most 3 bytes of UTF-8.
   static char bytes[3 * kWideMax + 3];
