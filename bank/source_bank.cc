@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "output/platform.h"
+#include "platform/platform.h"
 
 namespace {
 

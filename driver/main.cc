@@ -5,8 +5,8 @@
 
 #include "bank/source_bank.h"
 #include "output/listing.h"
-#include "output/platform.h"
 #include "output/plugin_bank.h"
+#include "platform/platform.h"
 
 #ifdef __MINGW32__
 // The argument is a literal path: the C runtime must not expand wildcards in it.
@@ -39,9 +39,15 @@ void report(const char* before, const char* path, const char* after, const char*
 void report_bank_error(const BankError& error) {
   if (error.is_source) {
     report("error: ", error.name.text, " is the source file; it is not overwritten");
-  } else {
-    report("error: cannot write ", error.name.text, ": ", error.reason.text);
+    return;
   }
+  std::fputs("error: cannot write ", stdout);
+  print_path(stdout, error.name.text);
+  std::printf(": %s", error.reason.text);
+  if (error.left_behind)
+    report("; ", error.temp_path, " is left behind");
+  else
+    std::fputc('\n', stdout);
 }
 
 int run(int argc, char** argv) {

@@ -17,6 +17,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "platform/platform.h"
+
 namespace {
 
 constexpr char kVoiceComment[] = "//\talg   fb  pms  ams  pan\n";
@@ -60,16 +62,27 @@ char* put_values(char* at, std::initializer_list<std::uint8_t> values) {
   return put(at, "\n");
 }
 
+// On a terminal: C0 controls and DEL as "?", and where terminals read UTF-8, each C1 control
+// (C2 80 to C2 9F, such as the one-character CSI) as "??".
+void hide_controls(char* begin, char* end) {
+  for (char* c = begin; c != end; ++c) {
+    const unsigned char byte = static_cast<unsigned char>(*c);
+    if (kTerminalHidesC1 && byte == 0xC2 && c + 1 != end &&
+        (static_cast<unsigned char>(c[1]) & 0xE0) == 0x80) {
+      c[0] = '?';
+      *++c = '?';
+    } else if (byte < 0x20 || byte == 0x7F) {
+      *c = '?';
+    }
+  }
+}
+
 void print_voice(std::FILE* out, const Voice& v, Names names) {
   char block[kBlockMax];
   char* at = put(block, "{\t\"");
   char* name = at;
   at = put(at, v.name, kNameSize);
-  if (names == Names::kTerminal) {
-    for (char* c = name; c != at; ++c) {
-      if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F) *c = '?';
-    }
-  }
+  if (names == Names::kTerminal) hide_controls(name, at);
   at = put(at, "\",\n");
   at = put(at, kVoiceComment);
   at = put_values(at, {v.alg, v.fb, v.pms, v.ams, v.pan});

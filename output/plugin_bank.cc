@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "output/platform.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -40,6 +40,20 @@ void put_header(std::FILE* out) {
   put_be32(out, kBankChunkSize);
 }
 
+bool is_separator(char c) {
+  return c == '/' || (kBackslashSeparates && c == '\\');
+}
+
+// "./" (and ".\\" on Windows) name the folder the path starts from: a tab-completed
+// "./bank.fmb" is "bank.fmb".
+const char* skip_current_folder(const char* path) {
+  while (path[0] == '.' && is_separator(path[1])) {
+    path += 2;
+    while (is_separator(*path)) ++path;
+  }
+  return path;
+}
+
 }  // namespace
 
 std::size_t utf8_char_length(const char* text) {
@@ -67,9 +81,18 @@ std::size_t stem_length(const char* text, CharLength char_length) {
 }
 
 OutputName make_output_name(const char* argument) {
+  argument = skip_current_folder(argument);
   OutputName name{};
   std::size_t length = 0;
-  if (!system_code_page_stem(argument, name.text, kOutputStemUtf8Max, length)) {
+  // On Windows the stem is cut in the system code page where it holds the argument.
+  static char bytes[kCodePagePathMax];
+  bool cut = false;
+  if (to_system_code_page(argument, bytes)) {
+    const std::size_t stem = stem_length(bytes, system_char_length);
+    length = stem == 0 ? 0 : system_code_page_to_utf8(bytes, stem, name.text, kOutputStemUtf8Max);
+    cut = stem == 0 || length != 0;
+  }
+  if (!cut) {
     length = stem_length(argument, utf8_char_length);
     std::memcpy(name.text, argument, length);
   }
@@ -107,6 +130,7 @@ bool put_plugin_bank(std::FILE* out, const Voice (&voices)[kVoiceCount]) {
 
 int write_plugin_bank(const char* argument, const Voice (&voices)[kVoiceCount], BankError& error) {
   error.name = make_output_name(argument);
+  error.left_behind = false;
   error.is_source = same_file(argument, error.name.text);
   if (error.is_source) return -1;
 
@@ -116,10 +140,9 @@ int write_plugin_bank(const char* argument, const Voice (&voices)[kVoiceCount], 
   char buffer[kBankFileSize];
   std::setvbuf(file.stream, buffer, _IOFBF, sizeof buffer);
   errno = 0;
-  if (!put_plugin_bank(file.stream, voices)) {
-    set_errno_reason(error.reason, errno != 0 ? errno : EIO);
-    abandon_replace(file);
-    return -1;
-  }
-  return finish_replace(file, error.reason) ? 0 : -1;
+  const int write_error = put_plugin_bank(file.stream, voices) ? 0 : errno != 0 ? errno : EIO;
+  const bool written = finish_replace(file, write_error, error.reason);
+  error.left_behind = file.left_behind;
+  if (file.left_behind) std::memcpy(error.temp_path, file.temp_path, sizeof error.temp_path);
+  return written ? 0 : -1;
 }

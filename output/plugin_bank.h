@@ -75,11 +75,14 @@ struct BankError {
   OutputName name;
   bool is_source;       // the output name is the source file itself
   SystemReason reason;  // otherwise, why the bank could not be written
+  bool left_behind;     // and `temp_path` could not be removed after it
+  char temp_path[kPathMax];
 };
 
-// The argument's bytes before its first ".", at most 8 of them, then ".fxb"; "./bank.fmb"
-// gives ".fxb". The limit counts bytes, but a character it would split is left out whole, so
-// the name stays valid text: on Windows the bytes are those of the system code page where it
+// The argument's bytes before its first ".", at most 8 of them, then ".fxb", once leading
+// "./" (and ".\\" on Windows) are dropped: "./bank.fmb" gives "bank.fxb", ".hidden" gives
+// ".fxb". The limit counts bytes, but a character it would split is left out whole, so the
+// name stays valid text: on Windows the bytes are those of the system code page where it
 // holds the argument exactly, else UTF-8; on POSIX the argument's own.
 OutputName make_output_name(const char* argument);
 

@@ -13,6 +13,9 @@
 #include "tests/test_support.h"
 
 #ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -292,6 +295,12 @@ TEST_F(EndToEnd, MessagesShowControlBytesAsQuestionMarks) {
   EXPECT_EQ(blocked.out.substr(listing().size()),
             "error: cannot write a??b.fxb: " + reason(EISDIR) + "\n");
 
+  // A UTF-8 C1 control, here the one-character CSI, is a control too.
+  const Result csi =
+      run({"a\xC2\x9B"
+           "2J.fmb"});
+  EXPECT_EQ(csi.out, "error: cannot read a??2J.fmb: " + reason(ENOENT) + "\n");
+
   RunOptions options;
   options.argv0 = "fmb\r2fxb\x7F";
   EXPECT_EQ(run({}, options).out, "usage:fmb?2fxb? filename\n");
@@ -304,14 +313,21 @@ TEST_F(EndToEnd, NamesOnATerminalShowControlBytesAsQuestionMarks) {
   const std::string mixed =
       "\x7F\xE9\x9F\xB3"
       "a\0\n\t"s;  // DEL, a kanji, NUL, LF, TAB
+  // C1 controls in UTF-8: CSI (C2 9B) then "2J" clears the screen; NEL (C2 85) is a line end.
+  const std::string c1 =
+      "\xC2\x9B"
+      "2J\xC2\x85"
+      "ok";
   write_file(dir / "names.fmb", bank_bytes([&](unsigned char* record, int voice) {
                if (voice == 0) std::memcpy(record, title.data(), 8);
                if (voice == 1) std::memcpy(record, mixed.data(), 8);
+               if (voice == 2) std::memcpy(record, c1.data(), 8);
              }));
   const Result piped = run({"names.fmb"});
   const std::string raw = "{\t\"" + title + "\",\n";
   ASSERT_EQ(piped.out.rfind(raw, 0), 0u);
   ASSERT_NE(piped.out.find("},{\t\"" + mixed + "\",\n"), std::string::npos);
+  ASSERT_NE(piped.out.find("},{\t\"" + c1 + "\",\n"), std::string::npos);
 
   RunOptions options;
   options.stdout_mode = Stdout::kTerminal;
@@ -322,6 +338,7 @@ TEST_F(EndToEnd, NamesOnATerminalShowControlBytesAsQuestionMarks) {
   expected.replace(expected.find(mixed), 8,
                    "?\xE9\x9F\xB3"
                    "a???");
+  expected.replace(expected.find(c1), 8, "??2J??ok");
   const std::string zero_name = "{\t\"" + std::string(8, '\0');
   for (std::size_t at = 0; (at = expected.find(zero_name, at)) != std::string::npos;) {
     expected.replace(at, zero_name.size(), "{\t\"????????");
@@ -401,6 +418,165 @@ TEST_F(EndToEnd, AnotherUsersLinkInASharedFolderIsNotFollowed) {
   EXPECT_EQ(run_program(shared, {"own.fmb"}).status, 0);
   EXPECT_TRUE(fs::is_symlink(shared / "own.fxb"));
   EXPECT_EQ(read_file(shared / "own-target.fxb"), expected_plugin_bank());
+}
+// Only a regular file is replaced: a FIFO, a device or a link to one is refused without being
+// opened, so that a FIFO with no reader cannot hold the run.
+TEST_F(EndToEnd, OnlyARegularFileIsReplaced) {
+  ASSERT_EQ(mkfifo((dir / "fifo.fxb").c_str(), 0644), 0);
+  Names outputs = {"fifo"};
+  if (mknod((dir / "device.fxb").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+    fs::create_symlink("device.fxb", dir / "link.fxb");
+    outputs.insert(outputs.end(), {"device", "link"});
+  } else {
+    std::printf("not root: no device made, only the FIFO is tried\n");
+  }
+  for (const std::string& stem : outputs) {
+    SCOPED_TRACE(stem);
+    write_file(dir / (stem + ".fmb"), sample_bank());
+    const Result r = run({stem + ".fmb"});
+    EXPECT_EQ(r.status, kWriteFailed);
+    EXPECT_EQ(r.out.substr(listing().size()),
+              "error: cannot write " + stem + ".fxb: not a regular file\n");
+  }
+  EXPECT_TRUE(fs::is_fifo(dir / "fifo.fxb"));
+  if (outputs.size() > 1) {
+    EXPECT_TRUE(fs::is_character_file(dir / "link.fxb"));
+  }
+  EXPECT_EQ(dir.entries().size(), 2 * outputs.size() + 1);
+}
+
+// Replaced by root, a user's bank stays the user's, with its mode but never a set-id bit.
+TEST_F(EndToEnd, TheReplacementKeepsOwnerAndGroupButNoSetIdBits) {
+  write_file(dir / "bank.fxb", "earlier bank");
+  const std::string bank = (dir / "bank.fxb").string();
+  if (chown(bank.c_str(), 4242, 4343) != 0) GTEST_SKIP() << "giving a file away needs root";
+  ASSERT_EQ(chmod(bank.c_str(), 06754), 0);
+  EXPECT_EQ(run({"bank.fmb"}).status, 0);
+  struct stat status;
+  ASSERT_EQ(stat((dir / "bank.fxb").c_str(), &status), 0);
+  EXPECT_EQ(status.st_uid, 4242u);
+  EXPECT_EQ(status.st_gid, 4343u);
+  EXPECT_EQ(status.st_mode & 07777, 0754u);
+  EXPECT_EQ(read_file(dir / "bank.fxb"), expected_plugin_bank());
+}
+
+// The access ACL and user.* attributes come along; trusted.* and the like never do.
+TEST_F(EndToEnd, TheReplacementKeepsItsAclAndUserAttributes) {
+  write_file(dir / "bank.fxb", "earlier bank");
+  const std::string bank = (dir / "bank.fxb").string();
+  ASSERT_EQ(chmod(bank.c_str(), 0640), 0);
+  if (setxattr(bank.c_str(), "user.comment", "strings", 7, 0) != 0) {
+    GTEST_SKIP() << "no user attributes here: " << std::strerror(errno);
+  }
+  // The ACL as the kernel stores it, little-endian: version 2, then tag, permissions, id.
+  // Owner rw-, user 4242 rw-, group r--, mask rw-, others ---.
+  const std::string acl =
+      "\x02\x00\x00\x00"s
+      "\x01\x00\x06\x00\xFF\xFF\xFF\xFF"
+      "\x02\x00\x06\x00\x92\x10\x00\x00"
+      "\x04\x00\x04\x00\xFF\xFF\xFF\xFF"
+      "\x10\x00\x06\x00\xFF\xFF\xFF\xFF"
+      "\x20\x00\x00\x00\xFF\xFF\xFF\xFF"s;
+  ASSERT_EQ(setxattr(bank.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0)
+      << std::strerror(errno);
+  const bool trusted = setxattr(bank.c_str(), "trusted.note", "x", 1, 0) == 0;
+
+  EXPECT_EQ(run({"bank.fmb"}).status, 0);
+  EXPECT_EQ(read_file(dir / "bank.fxb"), expected_plugin_bank());
+  char value[256];
+  ssize_t size = getxattr(bank.c_str(), "system.posix_acl_access", value, sizeof value);
+  ASSERT_GT(size, 0) << std::strerror(errno);
+  EXPECT_EQ(std::string(value, static_cast<std::size_t>(size)), acl);
+  size = getxattr(bank.c_str(), "user.comment", value, sizeof value);
+  EXPECT_EQ(std::string(value, static_cast<std::size_t>(std::max<ssize_t>(size, 0))), "strings");
+  if (trusted) {
+    EXPECT_LT(getxattr(bank.c_str(), "trusted.note", value, sizeof value), 0);
+  }
+  struct stat status;
+  ASSERT_EQ(stat(bank.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0660u);  // the group bits show the mask
+}
+
+// Other hard links of the bank keep the earlier bank: only the name converted to is replaced.
+TEST_F(EndToEnd, OtherHardLinksKeepTheEarlierBank) {
+  write_file(dir / "bank.fxb", "earlier bank");
+  fs::create_hard_link(dir / "bank.fxb", dir / "backup.fxb");
+  EXPECT_EQ(run({"bank.fmb"}).status, 0);
+  EXPECT_EQ(read_file(dir / "bank.fxb"), expected_plugin_bank());
+  EXPECT_EQ(read_file(dir / "backup.fxb"), "earlier bank");
+}
+
+// A caller that blocks a signal keeps it blocked: one pending from the start ends nothing.
+TEST_F(EndToEnd, ASignalTheCallerBlockedStaysBlocked) {
+  write_file(dir / "bank.fxb", "earlier bank");
+  RunOptions options;
+  options.pending_signal = SIGTERM;
+  EXPECT_EQ(run({"bank.fmb"}, options).status, 0);
+  EXPECT_EQ(read_file(dir / "bank.fxb"), expected_plugin_bank());
+  EXPECT_EQ(dir.entries(), (Names{"bank.fmb", "bank.fxb"}));
+}
+
+// The temporary name is cut to fit the folder's 255-byte name limit.
+TEST_F(EndToEnd, ALinkToALongNameIsWrittenThrough) {
+  const std::string long_name = std::string(246, 'b') + ".fxb";
+  write_file(dir / long_name, "earlier bank");
+  fs::create_symlink(long_name, dir / "bank.fxb");
+  const Result r = run({"bank.fmb"});
+  EXPECT_EQ(r.status, 0) << r.out.substr(listing().size());
+  EXPECT_EQ(read_file(dir / long_name), expected_plugin_bank());
+  EXPECT_TRUE(fs::is_symlink(dir / "bank.fxb"));
+  EXPECT_EQ(dir.entries(), (Names{"bank.fmb", "bank.fxb", long_name}));
+}
+
+// A user who may write the bank but not its folder gets it written in place: from its start,
+// then cut to its length. A failure once bytes are in says that the bank may be incomplete;
+// one before keeps the earlier bank.
+TEST_F(EndToEnd, AFolderThatTakesNoNewFileGetsTheBankWrittenInPlace) {
+  constexpr long kUser = 4242;
+  const std::string bank = (dir / "bank.fxb").string();
+  const std::string earlier(20000, 'x');
+  write_file(dir / "bank.fxb", earlier);
+  if (chown(bank.c_str(), kUser, kUser) != 0) GTEST_SKIP() << "running as another user needs root";
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  struct stat before;
+  ASSERT_EQ(stat(bank.c_str(), &before), 0);
+
+  RunOptions options;
+  options.user = kUser;
+  const Result r = run({"bank.fmb"}, options);
+  EXPECT_EQ(r.status, 0) << r.out.substr(std::min(r.out.size(), listing().size()));
+  EXPECT_EQ(read_file(dir / "bank.fxb"), expected_plugin_bank());
+  struct stat after;
+  ASSERT_EQ(stat(bank.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(dir.entries(), (Names{"bank.fmb", "bank.fxb"}));
+
+  struct Case {
+    long size_limit;
+    std::string message;
+    std::string bank;
+  };
+  const Case cases[] = {
+      {4096,
+       "error: cannot write bank.fxb: " + reason(EFBIG) +
+           "; written in place, the bank may be incomplete\n",
+       expected_plugin_bank().substr(0, 4096) + earlier.substr(4096)},
+      {0, "error: cannot write bank.fxb: " + reason(EFBIG) + "\n", earlier},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size_limit);
+    write_file(dir / "bank.fxb", earlier);
+    options.file_size_limit = c.size_limit;
+    const Result failed = run({"bank.fmb"}, options);
+    EXPECT_EQ(failed.status, kWriteFailed);
+    EXPECT_EQ(failed.out.substr(listing().size()), c.message);
+    EXPECT_EQ(read_file(dir / "bank.fxb"), c.bank);
+  }
+  // Nor is a bank the user may not write written anywhere.
+  ASSERT_EQ(chmod(bank.c_str(), 0444), 0);
+  options.file_size_limit = -1;
+  EXPECT_EQ(run({"bank.fmb"}, options).out.substr(listing().size()),
+            "error: cannot write bank.fxb: " + reason(EACCES) + "\n");
 }
 #endif
 

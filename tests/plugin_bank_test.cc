@@ -25,12 +25,28 @@ const NameCase kNameCases[] = {
     {"voicebank1", "voiceban.fxb"},
     {"VOICES.FXB", "VOICES.fxb"},
     {"bank.fxbak.fmb", "bank.fxb"},
-    {"./bank.fmb", ".fxb"},  // the first dot ends the stem, even here
+    // Leading "./" names the current folder and is dropped, with the separators after it.
+    {"./bank.fmb", "bank.fxb"},
+    {".//bank.fmb", "bank.fxb"},
+    {"././longbankname.fmb", "longbank.fxb"},
+    {"./sub/a.fmb", "sub/a.fxb"},
+    // Any other leading dot ends the stem at once.
+    {".hidden.fmb", ".fxb"},
+    {"../bank.fmb", ".fxb"},
     {"..\\bank.fmb", ".fxb"},
+    {"sub/./a.fmb", "sub/.fxb"},
     {"", ".fxb"},
     {"sub/a.fmb", "sub/a.fxb"},  // a folder part is kept within the eight bytes
     {"banks/voice01.fmb", "banks/vo.fxb"},
     {"C:\\banks\\x.fmb", "C:\\banks.fxb"},
+#ifdef _WIN32
+    {".\\bank.fmb", "bank.fxb"},
+    {".\\.\\longbankname.fmb", "longbank.fxb"},
+    {".\\sub\\a.fmb", "sub\\a.fxb"},
+    {".\\/.\\bank.fmb", "bank.fxb"},
+#else
+    {".\\bank.fmb", ".fxb"},  // a backslash is part of a POSIX name
+#endif
 };
 
 TEST(MakeOutputName, KeepsAtMostEightBytesBeforeTheFirstDot) {

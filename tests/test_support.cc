@@ -12,6 +12,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -278,6 +279,20 @@ Result run_program(const fs::path& folder, const std::vector<std::string>& args,
     }
     if (options.stdout_mode == Stdout::kClosed) {
       for (int fd = 0; fd <= 2; ++fd) close(fd);
+    }
+    if (options.pending_signal != 0) {
+      sigset_t set;
+      sigemptyset(&set);
+      sigaddset(&set, options.pending_signal);
+      sigprocmask(SIG_BLOCK, &set, nullptr);
+      raise(options.pending_signal);
+    }
+    if (options.user >= 0) {
+      const gid_t group = static_cast<gid_t>(options.user);
+      if (setgroups(1, &group) != 0 || setgid(group) != 0 ||
+          setuid(static_cast<uid_t>(options.user)) != 0) {
+        _exit(126);
+      }
     }
     execv(program.c_str(), argv.data());
     _exit(127);

@@ -50,6 +50,8 @@ struct RunOptions {
   std::string argv0;          // argument 0 instead of the program's path (POSIX only)
   int signal = 0;             // sent to the program after `signal_delay_us` (POSIX only)
   long signal_delay_us = 0;
+  int pending_signal = 0;  // blocked and pending when the program starts (POSIX only)
+  long user = -1;          // run as this user and group id, not as ours (POSIX, root only)
 };
 
 struct Result {

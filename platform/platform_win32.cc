@@ -9,8 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "output/platform.h"
-#include "output/plugin_bank.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -39,6 +38,8 @@ bool to_utf8(const wchar_t* wide, int wide_length, char* utf8, std::size_t size)
 }
 
 void set_windows_reason(SystemReason& reason, DWORD error) {
+  // A refusal is told apart from other failures as on POSIX.
+  reason.error = error == ERROR_ACCESS_DENIED ? EACCES : 0;
   const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                       nullptr, error, 0, reason.text, sizeof reason.text, nullptr);
   if (length == 0) {
@@ -68,6 +69,37 @@ HANDLE open_existing(const char* path) {
                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
+// What `path` names: a folder, a file on a disk, or something else (a device such as NUL).
+FileKind kind_of(const char* path) {
+  WidePath wide;
+  const DWORD attributes =
+      to_wide(path, wide) ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return FileKind::kFolder;
+  }
+  // Opened for no access at all, a device neither waits nor changes.
+  HANDLE handle = open_existing(path);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return attributes == INVALID_FILE_ATTRIBUTES ? FileKind::kMissing : FileKind::kRegular;
+  }
+  const DWORD type = GetFileType(handle);
+  CloseHandle(handle);
+  return type == FILE_TYPE_DISK ? FileKind::kRegular : FileKind::kOther;
+}
+
+// An untranslated stream for writing over an open handle; the handle is closed on failure.
+std::FILE* stream_for(HANDLE handle) {
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  std::FILE* stream = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+  if (stream != nullptr) return stream;
+  if (fd >= 0) {
+    _close(fd);
+  } else {
+    CloseHandle(handle);
+  }
+  return nullptr;
+}
+
 // The identity of an existing file: its volume and index.
 bool file_identity(const char* path, BY_HANDLE_FILE_INFORMATION& info) {
   HANDLE handle = open_existing(path);
@@ -75,10 +107,6 @@ bool file_identity(const char* path, BY_HANDLE_FILE_INFORMATION& info) {
   const BOOL ok = GetFileInformationByHandle(handle, &info);
   CloseHandle(handle);
   return ok != 0;
-}
-
-std::size_t double_byte_char_length(const char* text) {
-  return IsDBCSLeadByte(static_cast<BYTE>(text[0])) && text[1] != '\0' ? 2 : 1;
 }
 
 // `utf8` in the system code page, or in its best approximation with "?" where `exact` is
@@ -154,24 +182,29 @@ bool same_file(const char* a, const char* b) {
 }
 
 // A symbolic link is written through: the target becomes the link's final path.
-int resolve_link(const char* name, char (&target)[kPathMax]) {
+int resolve_link(const char* name, char (&target)[kPathMax], FileKind& kind) {
+  kind = FileKind::kMissing;
   const std::size_t length = std::strlen(name);
   if (length >= kPathMax) return ENAMETOOLONG;
   std::memcpy(target, name, length + 1);
   WidePath wide;
   if (!to_wide(name, wide)) return ENAMETOOLONG;
   const DWORD attributes = GetFileAttributesW(wide.text);
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return 0;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    HANDLE handle = open_existing(name);
+    if (handle != INVALID_HANDLE_VALUE) {
+      WidePath final_path;
+      const DWORD final_length =
+          GetFinalPathNameByHandleW(handle, final_path.text, kWideMax, FILE_NAME_NORMALIZED);
+      CloseHandle(handle);
+      if (final_length != 0 && final_length < kWideMax &&
+          !to_utf8(final_path.text, -1, target, kPathMax)) {
+        return ENAMETOOLONG;
+      }
+    }
   }
-  HANDLE handle = open_existing(name);
-  if (handle == INVALID_HANDLE_VALUE) return 0;
-  WidePath final_path;
-  const DWORD final_length =
-      GetFinalPathNameByHandleW(handle, final_path.text, kWideMax, FILE_NAME_NORMALIZED);
-  CloseHandle(handle);
-  if (final_length == 0 || final_length >= kWideMax) return 0;
-  return to_utf8(final_path.text, -1, target, kPathMax) ? 0 : ENAMETOOLONG;
+  kind = kind_of(target);
+  return 0;
 }
 
 int refuses_writing(const char* path) {
@@ -184,8 +217,21 @@ int refuses_writing(const char* path) {
   return read_only ? EACCES : 0;
 }
 
-// A read-only target is refused before this, and a new file needs no other attributes.
-std::FILE* create_temporary(const char* target, char (&temp)[kPathMax], SystemReason& reason) {
+// A read-only target is refused before this; the attributes follow in copy_attributes.
+std::FILE* create_temporary(const char* target, bool, char (&temp)[kPathMax],
+                            SystemReason& reason) {
+  // The temporary name keeps at most this many bytes of the target's own name, cut on a
+  // character, so that with its 21 more it fits the 255 characters a name may have.
+  constexpr std::size_t kKeptNameMax = 255 - 21;
+  const char* base = std::strrchr(target, '\\');
+  const char* slash = std::strrchr(target, '/');
+  if (base == nullptr || (slash != nullptr && slash > base)) base = slash;
+  base = base == nullptr ? target : base + 1;
+  std::size_t kept = std::strlen(target);
+  if (kept - static_cast<std::size_t>(base - target) > kKeptNameMax) {
+    kept = static_cast<std::size_t>(base - target) + kKeptNameMax;
+    while ((static_cast<unsigned char>(target[kept]) & 0xC0) == 0x80) --kept;
+  }
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < kMaxTempAttempts && error == ERROR_FILE_EXISTS; ++attempt) {
     unsigned int high = 0;
@@ -194,7 +240,8 @@ std::FILE* create_temporary(const char* target, char (&temp)[kPathMax], SystemRe
       high = GetTickCount() ^ GetCurrentProcessId();
       low = static_cast<unsigned int>(attempt) * 0x9E3779B9u;
     }
-    const int written = std::snprintf(temp, sizeof temp, "%s.%08x%08x.tmp", target, high, low);
+    const int written = std::snprintf(temp, sizeof temp, "%.*s.%08x%08x.tmp",
+                                      static_cast<int>(kept), target, high, low);
     WidePath wide;
     if (written < 0 || static_cast<std::size_t>(written) >= sizeof temp || !to_wide(temp, wide)) {
       set_errno_reason(reason, ENAMETOOLONG);
@@ -208,22 +255,86 @@ std::FILE* create_temporary(const char* target, char (&temp)[kPathMax], SystemRe
       error = GetLastError();
       continue;
     }
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
-    std::FILE* stream = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+    std::FILE* stream = stream_for(handle);
     if (stream != nullptr) return stream;
-    if (fd >= 0) {
-      _close(fd);
-    } else {
-      CloseHandle(handle);
-    }
     DeleteFileW(wide.text);
     error = ERROR_NOT_ENOUGH_MEMORY;
   }
   SystemReason cause;
   set_windows_reason(cause, error);
+  reason.error = cause.error;
   std::snprintf(reason.text, sizeof reason.text, "cannot create a temporary file beside it: %s",
                 cause.text);
   return nullptr;
+}
+
+bool copy_attributes(std::FILE* temp, const char* target, SystemReason& reason) {
+  constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  WidePath wide;
+  if (!to_wide(target, wide)) {
+    set_errno_reason(reason, ENAMETOOLONG);
+    return false;
+  }
+  const DWORD attributes = GetFileAttributesW(wide.text);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    set_windows_reason(reason, GetLastError());
+    return false;
+  }
+  // Zero times leave the times as they are; no attribute at all is written as "normal".
+  FILE_BASIC_INFO info{};
+  info.FileAttributes = (attributes & kKept) != 0 ? attributes & kKept : FILE_ATTRIBUTE_NORMAL;
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(temp)));
+  if (SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info) != 0) return true;
+  set_windows_reason(reason, GetLastError());
+  return false;
+}
+
+std::FILE* open_in_place(const char* target, SystemReason& reason) {
+  WidePath wide;
+  if (!to_wide(target, wide)) {
+    set_errno_reason(reason, ENAMETOOLONG);
+    return nullptr;
+  }
+  HANDLE handle = CreateFileW(wide.text, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    set_windows_reason(reason, GetLastError());
+    return nullptr;
+  }
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    reason.error = 0;
+    std::snprintf(reason.text, sizeof reason.text, "not a regular file");
+    return nullptr;
+  }
+  std::FILE* stream = stream_for(handle);
+  if (stream == nullptr) set_errno_reason(reason, ENOMEM);
+  return stream;
+}
+
+bool close_in_place(std::FILE* stream) {
+  // Closing may still write what the stream holds: the position is read after it, through a
+  // second descriptor that shares it.
+  const int fd = _dup(_fileno(stream));
+  std::fclose(stream);
+  if (fd < 0) return true;
+  const bool written = _lseeki64(fd, 0, SEEK_CUR) != 0;
+  _close(fd);
+  return written;
+}
+
+bool truncate_here(std::FILE* stream, SystemReason& reason) {
+  if (std::fflush(stream) != 0) {
+    set_errno_reason(reason, errno);
+    return false;
+  }
+  const int fd = _fileno(stream);
+  const long long end = _lseeki64(fd, 0, SEEK_CUR);
+  const int error = end < 0 ? errno : _chsize_s(fd, end);
+  if (error == 0) return true;
+  set_errno_reason(reason, error);
+  return false;
 }
 
 bool sync_and_close(std::FILE* stream, SystemReason& reason) {
@@ -280,24 +391,23 @@ void release_interrupts(const char* pending) {
   ReleaseSRWLockExclusive(&interrupt_lock);
 }
 
-bool system_code_page_stem(const char* argument, char* stem, std::size_t size,
-                           std::size_t& length) {
-  static char bytes[2 * kWideMax];
+bool to_system_code_page(const char* text, char (&bytes)[kCodePagePathMax]) {
   // A system that runs in UTF-8 is cut as UTF-8.
-  if (GetACP() == CP_UTF8 || !to_code_page(argument, bytes, sizeof bytes, true)) return false;
-  const std::size_t cut = stem_length(bytes, double_byte_char_length);
-  if (cut == 0) {
-    length = 0;
-    return true;
-  }
-  WCHAR wide[kOutputStemMax];
+  return GetACP() != CP_UTF8 && to_code_page(text, bytes, sizeof bytes, true);
+}
+
+std::size_t system_char_length(const char* bytes) {
+  return IsDBCSLeadByte(static_cast<BYTE>(bytes[0])) && bytes[1] != '\0' ? 2 : 1;
+}
+
+std::size_t system_code_page_to_utf8(const char* bytes, std::size_t length, char* utf8,
+                                     std::size_t size) {
+  static WidePath wide;
   const int wide_length =
-      MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(cut), wide, kOutputStemMax);
+      MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(length), wide.text, kWideMax);
   const int utf8_length = wide_length > 0
-                              ? WideCharToMultiByte(CP_UTF8, 0, wide, wide_length, stem,
+                              ? WideCharToMultiByte(CP_UTF8, 0, wide.text, wide_length, utf8,
                                                     static_cast<int>(size), nullptr, nullptr)
                               : 0;
-  if (utf8_length <= 0) return false;
-  length = static_cast<std::size_t>(utf8_length);
-  return true;
+  return utf8_length > 0 ? static_cast<std::size_t>(utf8_length) : 0;
 }
