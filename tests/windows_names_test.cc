@@ -134,4 +134,29 @@ TEST(WindowsProgram, DeclaresLongPathsAndItsVersion) {
   FreeLibrary(program);
 }
 
+// A replaced bank keeps its hidden, system, archive and not-content-indexed attributes; a
+// device at the output name is refused, not replaced.
+TEST(WindowsFiles, AttributesAreKeptAndADeviceIsRefused) {
+  TempDir dir;
+  write_file(dir / "bank.fmb", named_bank("SOURCE  "));
+  write_file(dir / "bank.fxb", "earlier bank");
+  const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const std::wstring bank = (dir / "bank.fxb").wstring();
+  ASSERT_NE(SetFileAttributesW(bank.c_str(), kept), 0);
+  // Wine keeps hidden, system and archive, but not every file system keeps them all.
+  const DWORD before = GetFileAttributesW(bank.c_str()) & kept;
+  ASSERT_NE(before & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_EQ(run_program(dir.path(), {"bank.fmb"}).status, 0);
+  EXPECT_EQ(name_in_bank(dir / "bank.fxb"), "SOURCE  ");
+  EXPECT_EQ(GetFileAttributesW(bank.c_str()) & kept, before);
+
+  // NUL with any extension is the null device: it reads as an empty bank, and is no bank file.
+  const Result r = run_program(dir.path(), {"NUL.fmb"});
+  EXPECT_EQ(r.status, 255);
+  const std::string tail = as_stdout_text("error: cannot write NUL.fxb: not a regular file\n");
+  ASSERT_GE(r.out.size(), tail.size());
+  EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+}
+
 }  // namespace
