@@ -45,6 +45,9 @@ else()
   install(FILES ${staged}/fmb2fxb.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${packaging}/copyright ${staged}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/fmb2fxb)
+  # bash loads it on first use of the command: folders and .fmb files only.
+  install(FILES ${packaging}/bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME fmb2fxb)
 endif()
 
 set(CPACK_PACKAGE_NAME fmb2fxb)

@@ -299,8 +299,9 @@ bool copy_attributes(std::FILE* temp, const char* target, SystemReason& reason) 
   if (stat(target, &status) != 0) return fail(reason, "", errno);
   // Owner and group first, while the file is still only ours. A user who may not give a file
   // away (anyone but root) keeps at least the group, where the user belongs to it.
-  if (fchown(fd, status.st_uid, status.st_gid) != 0) {
-    fchown(fd, static_cast<uid_t>(-1), status.st_gid);
+  if (fchown(fd, status.st_uid, status.st_gid) != 0 &&
+      fchown(fd, static_cast<uid_t>(-1), status.st_gid) != 0) {
+    // Left with the user's own group: the system does not let it be given away.
   }
   if (!copy_access_acl(fd, target, reason)) return false;
   copy_user_attributes(fd, target);
@@ -318,17 +319,14 @@ std::FILE* open_in_place(const char* target, SystemReason& reason) {
     fail(reason, "", errno);
     return nullptr;
   }
+  // Checked again on the open file: a link or a FIFO may have taken the name since.
   struct stat status;
-  std::FILE* stream = nullptr;
-  if (fstat(fd, &status) != 0) {
-    fail(reason, "", errno);
-  } else if (!S_ISREG(status.st_mode)) {
-    fail(reason, "", EINVAL);
-    std::snprintf(reason.text, sizeof reason.text, "not a regular file");
-  } else if ((stream = fdopen(fd, "wb")) == nullptr) {
-    fail(reason, "", errno);
+  const int error = fstat(fd, &status) != 0 ? errno : S_ISREG(status.st_mode) ? 0 : EINVAL;
+  std::FILE* stream = error == 0 ? fdopen(fd, "wb") : nullptr;
+  if (stream == nullptr) {
+    fail(reason, "", error != 0 ? error : errno);
+    close(fd);
   }
-  if (stream == nullptr) close(fd);
   return stream;
 }
 
