@@ -22,17 +22,32 @@ LC_ALL=$locale
 export WINEPREFIX LOCPATH LC_ALL
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
+# The 64-bit loader, named: the "wine" wrapper picks a 32-bit one when that is installed too.
+WINELOADER=/usr/lib/wine/wine64
+[ -x "$WINELOADER" ] || WINELOADER=$(command -v wine64) || { echo "wine64 not found" >&2; exit 125; }
+export WINELOADER
+# A prefix belongs to the Wine it was made with: one made before 32-bit Wine came beside the
+# 64-bit one no longer starts ("could not load kernel32.dll"). Such a prefix is made anew.
+made_with=$("$WINELOADER" --version 2>&1; ls -d /usr/lib/wine/wine /usr/lib/*/wine/i386-* 2>/dev/null)
+if [ ! -f "$WINEPREFIX/system.reg" ] || [ "$(cat "$WINEPREFIX/made-with" 2>/dev/null)" != "$made_with" ]; then
+  wineserver -k >/dev/null 2>&1 </dev/null
+  rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 </dev/null
+  "$WINELOADER" wineboot -i >/dev/null 2>&1 </dev/null
+  # The registry reaches the disk when the server that wineboot started ends.
+  wineserver -w </dev/null >/dev/null 2>&1
+  [ -f "$WINEPREFIX/system.reg" ] || { echo "wineboot made no prefix in $WINEPREFIX" >&2; exit 125; }
+  printf '%s\n' "$made_with" >"$WINEPREFIX/made-with"
 fi
 # A server that stays ten seconds past its last program: when the server of one program is
 # shutting down as the next one starts, that one fails ("Connection reset by peer"). Where a
 # server already runs, this one exits at once.
 wineserver -p10 </dev/null >/dev/null 2>&1
+# A console test runs the program on the caller's own terminal, which Wine makes its console.
+[ -n "${FMB2FXB_WINE_CONSOLE:-}" ] && exec "$WINELOADER" "$@"
 out=$(mktemp) || exit 125
 err=$(mktemp) || exit 125
-wine "$@" >"$out" 2>"$err" </dev/null
+"$WINELOADER" "$@" >"$out" 2>"$err" </dev/null
 status=$?
 cat "$out"
 cat "$err" >&2

@@ -27,27 +27,25 @@ constexpr int kBankFailedStatus = 255;
 // The listing goes out in one write; a static buffer spares the library an allocation.
 char stdout_buffer[1 << 16];
 
-// One message line: `before`, a path as messages show it, `after`, and a reason.
-void report(const char* before, const char* path, const char* after, const char* reason = "") {
-  std::fputs(before, stdout);
-  print_path(stdout, path);
-  std::fputs(after, stdout);
-  std::fputs(reason, stdout);
-  std::fputc('\n', stdout);
-}
-
 void report_bank_error(const BankError& error) {
   if (error.is_source) {
-    report("error: ", error.name.text, " is the source file; it is not overwritten");
-    return;
+    print_message({{"error: ", false},
+                   {error.name.text, true},
+                   {" is the source file; it is not overwritten", false}});
+  } else if (error.left_behind) {
+    print_message({{"error: cannot write ", false},
+                   {error.name.text, true},
+                   {": ", false},
+                   {error.reason.text, false},
+                   {"; ", false},
+                   {error.temp_path, true},
+                   {" is left behind", false}});
+  } else {
+    print_message({{"error: cannot write ", false},
+                   {error.name.text, true},
+                   {": ", false},
+                   {error.reason.text, false}});
   }
-  std::fputs("error: cannot write ", stdout);
-  print_path(stdout, error.name.text);
-  std::printf(": %s", error.reason.text);
-  if (error.left_behind)
-    report("; ", error.temp_path, " is left behind");
-  else
-    std::fputc('\n', stdout);
 }
 
 int run(int argc, char** argv) {
@@ -55,14 +53,19 @@ int run(int argc, char** argv) {
   std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
 
   if (argc < 2) {
-    report("usage:", argc > 0 && argv[0] != nullptr ? argv[0] : "", " filename");
+    print_message({{"usage:", false},
+                   {argc > 0 && argv[0] != nullptr ? argv[0] : "", true},
+                   {" filename", false}});
     return kUsageStatus;
   }
   const char* path = argv[1];
 
   SourceBank bank;
   if (const int error = load_source_bank(path, bank)) {
-    report("error: cannot read ", path, ": ", std::strerror(error));
+    print_message({{"error: cannot read ", false},
+                   {path, true},
+                   {": ", false},
+                   {std::strerror(error), false}});
     return kReadFailedStatus;
   }
   Voice voices[kVoiceCount];

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #ifdef _WIN32
 constexpr std::size_t kPathMax = 32768;  // long paths, in UTF-8 bytes
@@ -39,10 +40,18 @@ void prepare_process();
 // True when standard output is a terminal or a console.
 bool stdout_is_terminal();
 
-// Writes `path` as messages show it: every control byte as "?", so a message stays one line;
-// on POSIX a UTF-8 C1 control (C2 80 to C2 9F) as "??" too; on Windows in the system code
-// page, with "?" for a character it cannot hold.
-void print_path(std::FILE* out, const char* path);
+// One piece of a message: text as it stands, or a path, which messages show with every
+// control character as "?", so that a message stays one line and cannot command a terminal.
+struct MessagePart {
+  const char* text;
+  bool is_path;
+};
+
+// Writes one message line to standard output. On POSIX a path's bytes pass but for controls
+// (a UTF-8 C1 control, C2 80 to C2 9F, shows as "??"). On Windows, to a console, the line goes
+// out in UTF-16, a path in its own characters; to a file or a pipe, in the system code page,
+// with "?" for a character it cannot hold. Text other than paths is in the system code page.
+void print_message(std::initializer_list<MessagePart> parts);
 
 // On a terminal, whether a UTF-8 C1 control is shown as "??" like the C0 controls: on POSIX,
 // where terminals read UTF-8; not on Windows, whose code pages use 0x80 to 0x9F for text.

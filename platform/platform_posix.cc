@@ -172,6 +172,20 @@ bool copy_access_acl(int, const char*, SystemReason&) {
 void copy_user_attributes(int, const char*) {}
 #endif
 
+// A path as messages show it: C0 controls and DEL as "?", a UTF-8 C1 control as "??".
+void print_path(std::FILE* out, const char* path) {
+  for (const char* at = path; *at != '\0'; ++at) {
+    const unsigned char byte = static_cast<unsigned char>(*at);
+    const unsigned char next = static_cast<unsigned char>(at[1]);
+    if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      std::fputs("??", out);
+      ++at;
+    } else {
+      std::fputc(byte < 0x20 || byte == 0x7F ? '?' : byte, out);
+    }
+  }
+}
+
 }  // namespace
 
 void prepare_process() {
@@ -205,17 +219,15 @@ bool stdout_is_terminal() {
   return isatty(STDOUT_FILENO) != 0;
 }
 
-void print_path(std::FILE* out, const char* path) {
-  for (const char* at = path; *at != '\0'; ++at) {
-    const unsigned char byte = static_cast<unsigned char>(*at);
-    const unsigned char next = static_cast<unsigned char>(at[1]);
-    if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
-      std::fputs("??", out);
-      ++at;
+void print_message(std::initializer_list<MessagePart> parts) {
+  for (const MessagePart& part : parts) {
+    if (part.is_path) {
+      print_path(stdout, part.text);
     } else {
-      std::fputc(byte < 0x20 || byte == 0x7F ? '?' : byte, out);
+      std::fputs(part.text, stdout);
     }
   }
+  std::fputc('\n', stdout);
 }
 
 std::FILE* open_for_reading(const char* path) {

@@ -126,6 +126,18 @@ bool to_code_page(const char* utf8, char* bytes, int size, bool exact) {
                     wcscmp(back.text, wide.text) == 0);
 }
 
+// A path in the system code page, with "?" for a character it lacks and for every control.
+void print_path(std::FILE* out, const char* path) {
+  static char shown[2 * kWideMax];
+  if (!to_code_page(path, shown, sizeof shown, false)) {
+    std::snprintf(shown, sizeof shown, "%s", path);
+  }
+  for (const char* at = shown; *at != '\0'; ++at) {
+    const unsigned char byte = static_cast<unsigned char>(*at);
+    std::fputc(byte < 0x20 || byte == 0x7F ? '?' : byte, out);
+  }
+}
+
 }  // namespace
 
 int run_with_utf8_arguments(int argc, wchar_t** argv, int (*run)(int, char**)) {
@@ -152,15 +164,41 @@ bool stdout_is_terminal() {
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
-void print_path(std::FILE* out, const char* path) {
-  static char shown[2 * kWideMax];
-  if (!to_code_page(path, shown, sizeof shown, false)) {
-    std::snprintf(shown, sizeof shown, "%s", path);
+void print_message(std::initializer_list<MessagePart> parts) {
+  DWORD mode = 0;
+  HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (GetConsoleMode(console, &mode) == 0) {
+    for (const MessagePart& part : parts) {
+      if (part.is_path) {
+        print_path(stdout, part.text);
+      } else {
+        std::fputs(part.text, stdout);
+      }
+    }
+    std::fputc('\n', stdout);
+    return;
   }
-  for (const char* at = shown; *at != '\0'; ++at) {
-    const unsigned char byte = static_cast<unsigned char>(*at);
-    std::fputc(byte < 0x20 || byte == 0x7F ? '?' : byte, out);
+  // A console takes UTF-16 whatever its code page: the line goes out whole, after what the
+  // stream still holds.
+  static wchar_t line[2 * kWideMax + 1024];
+  const std::size_t room = sizeof line / sizeof line[0] - 2;
+  std::size_t length = 0;
+  for (const MessagePart& part : parts) {
+    const int count = MultiByteToWideChar(part.is_path ? CP_UTF8 : CP_ACP, 0, part.text, -1,
+                                          line + length, static_cast<int>(room - length));
+    if (count <= 1) continue;
+    const std::size_t end = length + static_cast<std::size_t>(count) - 1;
+    for (; part.is_path && length < end; ++length) {
+      if (line[length] < 0x20 || (line[length] >= 0x7F && line[length] <= 0x9F))
+        line[length] = L'?';
+    }
+    length = end;
   }
+  line[length++] = L'\r';
+  line[length++] = L'\n';
+  std::fflush(stdout);
+  DWORD written = 0;
+  WriteConsoleW(console, line, static_cast<DWORD>(length), &written, nullptr);
 }
 
 std::FILE* open_for_reading(const char* path) {

@@ -45,6 +45,11 @@ const NameCase kNameCases[] = {
     // In 932, "a" and three kana take 7 bytes and 音 (89 B9) would be split: it is left out.
     // In UTF-8, ク (E3 82 AF) starts at byte 7 and is left out.
     {"aバンク音.fmb", "aバン.fxb", "aバンク.fxb"},
+    // PowerShell completes a name as .\name: the current folder is no part of the name.
+    {".\\音色バンク.fmb", "音色.fxb", "音色バン.fxb"},
+    {".\\.\\longbankname.fmb", "longbank.fxb", "longbank.fxb"},
+    {".\\音色\\v.fmb", "音色\\v.fxb", "音色\\v.fxb"},
+    {"./Café.fmb", "Café.fxb", "Café.fxb"},
 };
 
 // The code page the run was set up for, where it was: the test must not pass by skipping.
