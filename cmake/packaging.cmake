@@ -9,7 +9,8 @@ set(staged ${CMAKE_BINARY_DIR}/packaging)
 file(MAKE_DIRECTORY ${staged})
 
 if(WIN32)
-  # One folder: the program, a readme and the licence with Windows line ends, the manual as HTML.
+  # One folder: the program, a readme and the licence with Windows line ends (the readme in
+  # UTF-8 with a byte order mark, which Notepad needs before Windows 10), the manual as HTML.
   install(TARGETS fmb2fxb RUNTIME DESTINATION .)
   foreach(text README-windows.txt:README.txt ../LICENSE:LICENSE.txt)
     string(REPLACE ":" ";" pair ${text})
@@ -21,11 +22,13 @@ if(WIN32)
     file(WRITE ${staged}/${to} "${content}")
     install(FILES ${staged}/${to} DESTINATION .)
   endforeach()
+  # The manual for Windows users: cmd and PowerShell, attributes, Ctrl+C, "if errorlevel".
   find_program(MANDOC mandoc)
   if(MANDOC)
+    set(windows_manual ${CMAKE_CURRENT_SOURCE_DIR}/doc/fmb2fxb-windows.1)
     add_custom_command(OUTPUT ${staged}/fmb2fxb.html
-      COMMAND ${MANDOC} -Thtml ${CMAKE_CURRENT_SOURCE_DIR}/doc/fmb2fxb.1 > ${staged}/fmb2fxb.html
-      DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/doc/fmb2fxb.1)
+      COMMAND ${MANDOC} -Thtml ${windows_manual} > ${staged}/fmb2fxb.html
+      DEPENDS ${windows_manual})
     add_custom_target(manual_html ALL DEPENDS ${staged}/fmb2fxb.html)
     install(FILES ${staged}/fmb2fxb.html DESTINATION .)
   else()
