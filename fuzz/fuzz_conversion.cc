@@ -81,7 +81,8 @@ void check_bank(const std::uint8_t* bank, std::size_t size, const std::uint8_t* 
     check(chunk[0] <= 7 && chunk[1] <= 15 && chunk[2] <= 3 && chunk[3] <= 7,
           "voice values in range");
     check(chunk[10] == 0xFF, "the chunk marker");
-    for (std::size_t z : {4, 5, 6, 7, 8, 9, 20, 31, 42, 53, 63, 64, 65, 66, 67, 68, 69, 70}) {
+    for (std::size_t z :
+         {4u, 5u, 6u, 7u, 8u, 9u, 20u, 31u, 42u, 53u, 63u, 64u, 65u, 66u, 67u, 68u, 69u, 70u}) {
       check(chunk[z] == 0, "the zero bytes of the chunk");
     }
     for (std::size_t i = 0; i < kNameSize; ++i) {

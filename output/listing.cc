@@ -64,7 +64,7 @@ char* put_values(char* at, std::initializer_list<std::uint8_t> values) {
 
 // On a terminal: C0 controls and DEL as "?", and where terminals read UTF-8, each C1 control
 // (C2 80 to C2 9F, such as the one-character CSI) as "??".
-void hide_controls(char* begin, char* end) {
+void hide_controls(char* begin, const char* end) {
   for (char* c = begin; c != end; ++c) {
     const unsigned char byte = static_cast<unsigned char>(*c);
     if (kTerminalHidesC1 && byte == 0xC2 && c + 1 != end &&

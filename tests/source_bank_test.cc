@@ -110,7 +110,7 @@ TEST(LoadSourceBank, ReadsAtMostTheImageAndZeroFillsTheRest) {
   TempDir dir;
   std::string pattern(6200, '\0');
   for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<char>(i * 7 + 1);
-  for (std::size_t length : {0, 1, 8 + 48, 6151, 6152, 6153, 6200}) {
+  for (std::size_t length : {0u, 1u, 8u + 48u, 6151u, 6152u, 6153u, 6200u}) {
     SCOPED_TRACE(length);
     const fs::path path = dir / "bank.fmb";
     write_file(path, pattern.substr(0, length));

@@ -90,7 +90,8 @@ const std::string kZeroVoiceChunk = std::string(10, '\0') + "\xFF"s + std::strin
 std::string bank_bytes(const std::function<void(unsigned char* record, int voice)>& fill) {
   std::string bytes(kBankImageSize, '\0');
   for (int voice = 0; voice < static_cast<int>(kVoiceCount); ++voice) {
-    fill(reinterpret_cast<unsigned char*>(&bytes[kFileHeaderSize + voice * kRecordSize]), voice);
+    const std::size_t offset = kFileHeaderSize + static_cast<std::size_t>(voice) * kRecordSize;
+    fill(reinterpret_cast<unsigned char*>(&bytes[offset]), voice);
   }
   return bytes;
 }
