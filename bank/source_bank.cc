@@ -24,7 +24,7 @@ constexpr std::size_t kGroupPosition[kOperatorCount] = {0, 2, 1, 3};
 
 // `width` bits of `byte` starting at bit `low`.
 constexpr std::uint8_t bits(std::uint8_t byte, unsigned low, unsigned width) {
-  return static_cast<std::uint8_t>((byte >> low) & ((1u << width) - 1u));
+  return static_cast<std::uint8_t>((static_cast<unsigned>(byte) >> low) & ((1u << width) - 1u));
 }
 
 }  // namespace

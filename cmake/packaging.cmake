@@ -59,6 +59,15 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${FMB2FXB_SUMMARY}")
 set(CPACK_PACKAGE_CONTACT "${FMB2FXB_MAINTAINER}")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
+# Packages made again from the same commit are the same bytes: file times come from
+# SOURCE_DATE_EPOCH, which defaults to the last commit's time or, in a source archive without
+# git history, the date of the changelog's latest entry.
+include(cmake/source-date.cmake)
+configure_file(cmake/cpack-project-config.cmake.in ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake
+               @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake)
+# SHA256SUMS beside the packages, for a release.
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/write-checksums.cmake)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
@@ -75,11 +84,23 @@ plug-in bank file (.fxb) for the FM synthesizer plug-in.
 .
 An earlier bank is replaced only by a complete, synced file, so that no
 failure, interrupt or power cut loses it.")
+  # The target's architecture, in Debian's words; a cross build is no package for this machine.
+  set(debian_architectures x86_64:amd64 aarch64:arm64 s390x:s390x)
+  foreach(pair IN LISTS debian_architectures)
+    string(REPLACE ":" ";" pair ${pair})
+    list(GET pair 0 processor)
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL processor)
+      list(GET pair 1 CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
+    endif()
+  endforeach()
+  # dpkg-shlibdeps reads this machine's libraries, not the target's: a cross build names the
+  # one library the program needs, at the version its newest symbol (__libc_start_main of
+  # glibc 2.34) asks for.
   find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
-  if(DPKG_SHLIBDEPS)
+  if(DPKG_SHLIBDEPS AND NOT CMAKE_CROSSCOMPILING)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34)")
   endif()
 endif()
 include(CPack)
