@@ -47,8 +47,16 @@ wineserver -p10 </dev/null >/dev/null 2>&1
 [ -n "${FMB2FXB_WINE_CONSOLE:-}" ] && exec "$WINELOADER" "$@"
 out=$(mktemp) || exit 125
 err=$(mktemp) || exit 125
-"$WINELOADER" "$@" >"$out" 2>"$err" </dev/null
-status=$?
+# A Wine that fails before the program says anything (seen now and then as a server ends just
+# as the next program starts) is given two more tries; a program that fails says so itself.
+for try in 1 2 3; do
+  "$WINELOADER" "$@" >"$out" 2>"$err" </dev/null
+  status=$?
+  [ "$status" -ne 0 ] && [ ! -s "$out" ] && [ ! -s "$err" ] || break
+  echo "wine-run.sh: wine ended with $status and no output (try $try)" >&2
+  sleep 1
+  wineserver -p10 </dev/null >/dev/null 2>&1
+done
 cat "$out"
 cat "$err" >&2
 rm -f "$out" "$err"
