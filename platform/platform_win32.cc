@@ -133,8 +133,8 @@ void print_path(std::FILE* out, const char* path) {
     std::snprintf(shown, sizeof shown, "%s", path);
   }
   for (const char* at = shown; *at != '\0'; ++at) {
-    const unsigned char byte = static_cast<unsigned char>(*at);
-    std::fputc(byte < 0x20 || byte == 0x7F ? '?' : byte, out);
+    const unsigned char code = static_cast<unsigned char>(*at);
+    std::fputc(code < 0x20 || code == 0x7F ? '?' : code, out);
   }
 }
 
