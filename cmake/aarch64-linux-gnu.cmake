@@ -1,12 +1,3 @@
-# Linux on aarch64, cross-built with Debian's g++-aarch64-linux-gnu; programs built for it run under
-# qemu-user, which finds the target's libraries through QEMU_LD_PREFIX.
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR aarch64)
-set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env QEMU_LD_PREFIX=/usr/aarch64-linux-gnu
-                                  /usr/bin/qemu-aarch64)
+# Linux on aarch64 (arm64): Raspberry Pi boards and ARM laptops.
+set(FMB2FXB_CROSS_PROCESSOR aarch64)
+include(${CMAKE_CURRENT_LIST_DIR}/linux-cross.cmake)

@@ -2,6 +2,7 @@
 // and a plug-in bank file beside it.
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "bank/source_bank.h"
 #include "output/listing.h"
@@ -26,6 +27,29 @@ constexpr int kBankFailedStatus = 255;
 
 // The listing goes out in one write; a static buffer spares the library an allocation.
 char stdout_buffer[1 << 16];
+
+// One message line on standard output; a path's controls show as "?", one a byte.
+void print_message(std::initializer_list<MessagePart> parts) {
+  if (print_to_console(parts)) return;
+  for (const MessagePart& part : parts) {
+    if (!part.is_path) {
+      std::fputs(part.text, stdout);
+      continue;
+    }
+    const char* shown = path_for_messages(part.text);
+    const char* end = shown + std::strlen(shown);
+    for (const char* at = shown; at != end;) {
+      const std::size_t control = control_bytes(at, end);
+      if (control == 0) {
+        std::fputc(*at++, stdout);
+        continue;
+      }
+      for (std::size_t i = 0; i < control; ++i) std::fputc('?', stdout);
+      at += control;
+    }
+  }
+  std::fputc('\n', stdout);
+}
 
 void report_bank_error(const BankError& error) {
   if (error.is_source) {

@@ -25,14 +25,16 @@ void abandon(PendingFile& file) {
 bool finish_in_place(PendingFile& file, int write_error, SystemReason& reason) {
   std::FILE* stream = file.stream;
   file.stream = nullptr;
+  bool done = false;
+  bool touched = true;
   if (write_error == 0 && truncate_here(stream, reason)) {
-    if (sync_and_close(stream, reason)) return true;
-    add_note(reason, "; written in place, the bank may be incomplete");
-    return false;
+    done = sync_and_close(stream, reason);
+  } else {
+    if (write_error != 0) set_errno_reason(reason, write_error);
+    touched = close_in_place(stream);
   }
-  if (write_error != 0) set_errno_reason(reason, write_error);
-  if (close_in_place(stream)) add_note(reason, "; written in place, the bank may be incomplete");
-  return false;
+  if (!done && touched) add_note(reason, "; written in place, the bank may be incomplete");
+  return done;
 }
 
 }  // namespace
@@ -67,22 +69,20 @@ bool begin_replace(const char* name, PendingFile& file, SystemReason& reason) {
   // A folder that takes no new file, holding a bank the user may write: the bank is written
   // where it is. Its other hard links are no reason for this: they keep the earlier bank.
   if (!replacing || (reason.error != EACCES && reason.error != EPERM)) return false;
-  SystemReason ignored;
-  file.stream = open_in_place(file.target_path, ignored);
+  file.stream = open_in_place(file.target_path);
   file.in_place = file.stream != nullptr;
   return file.in_place;
 }
 
 bool finish_replace(PendingFile& file, int write_error, SystemReason& reason) {
   if (file.in_place) return finish_in_place(file, write_error, reason);
-  std::FILE* stream = file.stream;
-  file.stream = nullptr;
   if (write_error != 0) {
     set_errno_reason(reason, write_error);
-    std::fclose(stream);
     abandon(file);
     return false;
   }
+  std::FILE* stream = file.stream;
+  file.stream = nullptr;
   if (!sync_and_close(stream, reason)) {
     abandon(file);
     return false;

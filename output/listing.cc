@@ -62,17 +62,14 @@ char* put_values(char* at, std::initializer_list<std::uint8_t> values) {
   return put(at, "\n");
 }
 
-// On a terminal: C0 controls and DEL as "?", and where terminals read UTF-8, each C1 control
-// (C2 80 to C2 9F, such as the one-character CSI) as "??".
+// On a terminal, each byte of a control (see control_bytes) shows as "?".
 void hide_controls(char* begin, const char* end) {
-  for (char* c = begin; c != end; ++c) {
-    const unsigned char byte = static_cast<unsigned char>(*c);
-    if (kTerminalHidesC1 && byte == 0xC2 && c + 1 != end &&
-        (static_cast<unsigned char>(c[1]) & 0xE0) == 0x80) {
-      c[0] = '?';
-      *++c = '?';
-    } else if (byte < 0x20 || byte == 0x7F) {
-      *c = '?';
+  for (char* c = begin; c != end;) {
+    const std::size_t control = control_bytes(c, end);
+    if (control == 0) {
+      ++c;
+    } else {
+      c = static_cast<char*>(std::memset(c, '?', control)) + control;
     }
   }
 }

@@ -47,19 +47,35 @@ struct MessagePart {
   bool is_path;
 };
 
-// Writes one message line to standard output. On POSIX a path's bytes pass but for controls
-// (a UTF-8 C1 control, C2 80 to C2 9F, shows as "??"). On Windows, to a console, the line goes
-// out in UTF-16, a path in its own characters; to a file or a pipe, in the system code page,
-// with "?" for a character it cannot hold. Text other than paths is in the system code page.
-void print_message(std::initializer_list<MessagePart> parts);
+// On Windows, when standard output is a console: flushes the stream and writes the message
+// there as one line of UTF-16, each path in its own characters with its controls (U+0000 to
+// U+001F, U+007F to U+009F) as "?"; true. False otherwise, and always on POSIX: the caller
+// writes the line to the stream.
+bool print_to_console(std::initializer_list<MessagePart> parts);
 
-// On a terminal, whether a UTF-8 C1 control is shown as "??" like the C0 controls: on POSIX,
-// where terminals read UTF-8; not on Windows, whose code pages use 0x80 to 0x9F for text.
+// The bytes a message written to the stream shows for `path`: on POSIX its own; on Windows
+// those of the system code page, with "?" for a character it cannot hold (static storage,
+// valid until the next call).
+const char* path_for_messages(const char* path);
+
+// Whether a UTF-8 C1 control (C2 80 to C2 9F, such as the one-character CSI) counts as a
+// control: on POSIX, where terminals read UTF-8; not on Windows, whose code pages use 0x80
+// to 0x9F for text.
 #ifdef _WIN32
 constexpr bool kTerminalHidesC1 = false;
 #else
 constexpr bool kTerminalHidesC1 = true;
 #endif
+
+// How many bytes from `at` (before `end`) make a control that a terminal would act on: 1 for
+// a C0 control or DEL, 2 for a UTF-8 C1 control where kTerminalHidesC1, else 0. Messages and
+// terminal listings show each of those bytes as "?".
+inline std::size_t control_bytes(const char* at, const char* end) {
+  const unsigned char first = static_cast<unsigned char>(*at);
+  if (first < 0x20 || first == 0x7F) return 1;
+  if (first != 0xC2 || at + 1 == end) return 0;
+  return kTerminalHidesC1 && (static_cast<unsigned char>(at[1]) & 0xE0) == 0x80 ? 2 : 0;
+}
 
 // Opens an existing file for untranslated reading; nullptr with errno set.
 std::FILE* open_for_reading(const char* path);
@@ -94,8 +110,8 @@ std::FILE* create_temporary(const char* target, bool replacing, char (&temp)[kPa
 bool copy_attributes(std::FILE* temp, const char* target, SystemReason& reason);
 
 // Opens the existing regular file `target` for untranslated writing from its start, without
-// truncating it: for writing in place. nullptr with `reason` on failure.
-std::FILE* open_in_place(const char* target, SystemReason& reason);
+// truncating it: for writing in place. nullptr on failure.
+std::FILE* open_in_place(const char* target);
 
 // Closes a stream from open_in_place after a failure; true when any byte reached the file.
 bool close_in_place(std::FILE* stream);

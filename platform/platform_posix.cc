@@ -172,20 +172,6 @@ bool copy_access_acl(int, const char*, SystemReason&) {
 void copy_user_attributes(int, const char*) {}
 #endif
 
-// A path as messages show it: C0 controls and DEL as "?", a UTF-8 C1 control as "??".
-void print_path(std::FILE* out, const char* path) {
-  for (const char* at = path; *at != '\0'; ++at) {
-    const unsigned char byte = static_cast<unsigned char>(*at);
-    const unsigned char next = static_cast<unsigned char>(at[1]);
-    if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
-      std::fputs("??", out);
-      ++at;
-    } else {
-      std::fputc(byte < 0x20 || byte == 0x7F ? '?' : byte, out);
-    }
-  }
-}
-
 }  // namespace
 
 void prepare_process() {
@@ -207,27 +193,21 @@ void prepare_process() {
   struct sigaction action {};
   action.sa_handler = on_ending_signal;
   action.sa_mask = ending_set;
-  for (const int signal_number : kEndingSignals) handle_unless_ignored(signal_number, action);
-#ifdef SIGRTMIN
-  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
-    handle_unless_ignored(signal_number, action);
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+    if (sigismember(&ending_set, signal_number) == 1) handle_unless_ignored(signal_number, action);
   }
-#endif
 }
 
 bool stdout_is_terminal() {
   return isatty(STDOUT_FILENO) != 0;
 }
 
-void print_message(std::initializer_list<MessagePart> parts) {
-  for (const MessagePart& part : parts) {
-    if (part.is_path) {
-      print_path(stdout, part.text);
-    } else {
-      std::fputs(part.text, stdout);
-    }
-  }
-  std::fputc('\n', stdout);
+bool print_to_console(std::initializer_list<MessagePart>) {
+  return false;
+}
+
+const char* path_for_messages(const char* path) {
+  return path;
 }
 
 std::FILE* open_for_reading(const char* path) {
@@ -324,21 +304,15 @@ bool copy_attributes(std::FILE* temp, const char* target, SystemReason& reason) 
   return true;
 }
 
-std::FILE* open_in_place(const char* target, SystemReason& reason) {
+std::FILE* open_in_place(const char* target) {
   // Not following a link that appeared since, nor waiting on a FIFO put in its place.
   const int fd = open(target, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    fail(reason, "", errno);
-    return nullptr;
-  }
+  if (fd < 0) return nullptr;
   // Checked again on the open file: a link or a FIFO may have taken the name since.
   struct stat status;
-  const int error = fstat(fd, &status) != 0 ? errno : S_ISREG(status.st_mode) ? 0 : EINVAL;
-  std::FILE* stream = error == 0 ? fdopen(fd, "wb") : nullptr;
-  if (stream == nullptr) {
-    fail(reason, "", error != 0 ? error : errno);
-    close(fd);
-  }
+  std::FILE* stream =
+      fstat(fd, &status) == 0 && S_ISREG(status.st_mode) ? fdopen(fd, "wb") : nullptr;
+  if (stream == nullptr) close(fd);
   return stream;
 }
 

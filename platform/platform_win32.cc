@@ -126,18 +126,6 @@ bool to_code_page(const char* utf8, char* bytes, int size, bool exact) {
                     wcscmp(back.text, wide.text) == 0);
 }
 
-// A path in the system code page, with "?" for a character it lacks and for every control.
-void print_path(std::FILE* out, const char* path) {
-  static char shown[2 * kWideMax];
-  if (!to_code_page(path, shown, sizeof shown, false)) {
-    std::snprintf(shown, sizeof shown, "%s", path);
-  }
-  for (const char* at = shown; *at != '\0'; ++at) {
-    const unsigned char code = static_cast<unsigned char>(*at);
-    std::fputc(code < 0x20 || code == 0x7F ? '?' : code, out);
-  }
-}
-
 }  // namespace
 
 int run_with_utf8_arguments(int argc, wchar_t** argv, int (*run)(int, char**)) {
@@ -164,20 +152,10 @@ bool stdout_is_terminal() {
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
-void print_message(std::initializer_list<MessagePart> parts) {
+bool print_to_console(std::initializer_list<MessagePart> parts) {
   DWORD mode = 0;
   HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (GetConsoleMode(console, &mode) == 0) {
-    for (const MessagePart& part : parts) {
-      if (part.is_path) {
-        print_path(stdout, part.text);
-      } else {
-        std::fputs(part.text, stdout);
-      }
-    }
-    std::fputc('\n', stdout);
-    return;
-  }
+  if (GetConsoleMode(console, &mode) == 0) return false;
   // A console takes UTF-16 whatever its code page: the line goes out whole, after what the
   // stream still holds.
   static wchar_t line[2 * kWideMax + 1024];
@@ -189,8 +167,9 @@ void print_message(std::initializer_list<MessagePart> parts) {
     if (count <= 1) continue;
     const std::size_t end = length + static_cast<std::size_t>(count) - 1;
     for (; part.is_path && length < end; ++length) {
-      if (line[length] < 0x20 || (line[length] >= 0x7F && line[length] <= 0x9F))
+      if (line[length] < 0x20 || (line[length] >= 0x7F && line[length] <= 0x9F)) {
         line[length] = L'?';
+      }
     }
     length = end;
   }
@@ -199,6 +178,15 @@ void print_message(std::initializer_list<MessagePart> parts) {
   std::fflush(stdout);
   DWORD written = 0;
   WriteConsoleW(console, line, static_cast<DWORD>(length), &written, nullptr);
+  return true;
+}
+
+const char* path_for_messages(const char* path) {
+  static char shown[2 * kWideMax];
+  if (!to_code_page(path, shown, sizeof shown, false)) {
+    std::snprintf(shown, sizeof shown, "%s", path);
+  }
+  return shown;
 }
 
 std::FILE* open_for_reading(const char* path) {
@@ -328,27 +316,17 @@ bool copy_attributes(std::FILE* temp, const char* target, SystemReason& reason) 
   return false;
 }
 
-std::FILE* open_in_place(const char* target, SystemReason& reason) {
+std::FILE* open_in_place(const char* target) {
   WidePath wide;
-  if (!to_wide(target, wide)) {
-    set_errno_reason(reason, ENAMETOOLONG);
-    return nullptr;
-  }
+  if (!to_wide(target, wide)) return nullptr;
   HANDLE handle = CreateFileW(wide.text, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    set_windows_reason(reason, GetLastError());
-    return nullptr;
-  }
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
   if (GetFileType(handle) != FILE_TYPE_DISK) {
     CloseHandle(handle);
-    reason.error = 0;
-    std::snprintf(reason.text, sizeof reason.text, "not a regular file");
     return nullptr;
   }
-  std::FILE* stream = stream_for(handle);
-  if (stream == nullptr) set_errno_reason(reason, ENOMEM);
-  return stream;
+  return stream_for(handle);
 }
 
 bool close_in_place(std::FILE* stream) {

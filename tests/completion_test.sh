@@ -14,9 +14,9 @@ mkdir banks bx.fmb
 offered() {
   bash --norc --noprofile -c '
     source "$1" && shift
-    spec=$(complete -p fmb2fxb)
-    case $spec in *"-o filenames"*) ;; *) echo "not completed as file names: $spec"; exit 1 ;; esac
-    function=${spec##*-F } && function=${function%% *}
+    registered=$(complete -p fmb2fxb)
+    case $registered in *"-o filenames"*) ;; *) echo "not completed as file names: $registered"; exit 1 ;; esac
+    function=${registered##*-F } && function=${function%% *}
     COMP_WORDS=("$@") && COMP_CWORD=$(($# - 1))
     COMP_LINE="$*" && COMP_POINT=${#COMP_LINE}
     "$function" fmb2fxb "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
